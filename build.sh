@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Varnok (installing what is missing), builds it, and then
+#   run        starts the program
+#   test       runs the whole test suite
+#   sanitize   runs the whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   bench      runs the benchmarks (release build)
+#   format     formats the sources with clang-format
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
+          libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() { # build-dir [cmake options...]
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+case "${1:-}" in
+run)
+    install_missing
+    build build
+    exec build/src/app/varnok
+    ;;
+test)
+    install_missing
+    build build
+    ctest --test-dir build --output-on-failure --timeout 600
+    ;;
+sanitize)
+    install_missing
+    build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOK_SANITIZE=ON -DVARNOK_BUILD_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tools/lsan.supp:print_suppressions=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir build-sanitize --output-on-failure --timeout 1200
+    ;;
+bench)
+    install_missing
+    build build
+    for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done
+    ;;
+format)
+    git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    ;;
+*)
+    echo "usage: $0 run|test|sanitize|bench|format" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,60 @@
+#include "rc4.h"
+
+#include <cassert>
+#include <utility>
+
+namespace varnok {
+
+void Rc4State::RC4ini(std::span<const std::uint8_t> Pwd)
+{
+    assert(!Pwd.empty());
+    std::size_t p = 0;
+    for (auto &entry : keytab) {
+        entry = Pwd[p];
+        p = (p + 1) % Pwd.size();
+    }
+    for (int k = 0; k < 256; ++k)
+        sbox[k] = static_cast<std::int16_t>(k);
+    int j = 0;
+    for (int i = 0; i < 256; ++i) {
+        j = (sbox[i] + j + keytab[i]) & 255;
+        std::swap(sbox[i], sbox[j]);
+    }
+}
+
+std::uint8_t Rc4State::EnDeCryptSingle(std::uint8_t plainbyte)
+{
+    idxI = static_cast<std::int16_t>((idxI + 1) & 255);
+    idxJ = static_cast<std::int16_t>((sbox[idxI] + idxJ) & 255);
+    std::swap(sbox[idxI], sbox[idxJ]);
+    const int t = (sbox[idxJ] + sbox[idxI]) & 255;
+    return static_cast<std::uint8_t>(plainbyte ^ sbox[t]);
+}
+
+void Rc4State::transform(std::span<const std::uint8_t> in, std::span<std::uint8_t> out)
+{
+    assert(in.size() == out.size());
+    // Work on a byte-wide copy of the permutation: the table then fits in four cache lines
+    // and the compiler needs no sign handling in the loop.
+    std::array<std::uint8_t, 256> s;
+    for (int k = 0; k < 256; ++k)
+        s[k] = static_cast<std::uint8_t>(sbox[k]);
+    std::uint8_t i = static_cast<std::uint8_t>(idxI);
+    std::uint8_t j = static_cast<std::uint8_t>(idxJ);
+    const std::size_t n = in.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        i = static_cast<std::uint8_t>(i + 1);
+        const std::uint8_t si = s[i];
+        j = static_cast<std::uint8_t>(j + si);
+        const std::uint8_t sj = s[j];
+        s[i] = sj;
+        s[j] = si;
+        out[k] = static_cast<std::uint8_t>(in[k] ^ s[static_cast<std::uint8_t>(si + sj)]);
+    }
+    for (int k = 0; k < 256; ++k)
+        sbox[k] = s[k];
+    idxI = i;
+    idxJ = j;
+}
+
+} // namespace varnok

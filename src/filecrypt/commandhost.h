@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace varnok {
+
+// What the Encrypt and Decrypt commands need from whoever runs them: the main window in the
+// program, a scripted stand-in in the tests.
+class CommandHost
+{
+public:
+    virtual ~CommandHost() = default;
+
+    virtual QString passwordText() = 0;
+    virtual QString folderPath() = 0;
+    virtual QString fileName() = 0;
+    virtual void showBusyPointer() = 0;
+    virtual void showDefaultPointer() = 0;
+    virtual void showMessage(const QString &text) = 0;
+    // Yes/No question, No by default: may the existing file at path be replaced?
+    virtual bool confirmReplace(const QString &path) = 0;
+    // Called between blocks of a run with the bytes done so far; lets a window keep painting
+    // and show how far a long run has got.
+    virtual void showProgress(qint64 done, qint64 total)
+    {
+        Q_UNUSED(done);
+        Q_UNUSED(total);
+    }
+};
+
+} // namespace varnok

@@ -1,0 +1,278 @@
+#include "rc4.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <memory>
+#include <vector>
+
+using namespace varnok;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes fromHex(const QByteArray &hex)
+{
+    const QByteArray raw = QByteArray::fromHex(hex);
+    return Bytes(raw.begin(), raw.end());
+}
+
+Rc4State keyed(const Bytes &key)
+{
+    Rc4State state;
+    state.RC4ini(key);
+    return state;
+}
+
+Bytes keystreamPerByte(const Bytes &key, std::size_t length)
+{
+    Rc4State state = keyed(key);
+    Bytes out(length);
+    for (auto &b : out)
+        b = state.EnDeCryptSingle(0);
+    return out;
+}
+
+Bytes randomBytes(std::size_t length)
+{
+    Bytes out(length);
+    for (auto &b : out)
+        b = static_cast<std::uint8_t>(QRandomGenerator::global()->bounded(256));
+    return out;
+}
+
+bool sameState(const Rc4State &a, const Rc4State &b)
+{
+    return a.sbox == b.sbox && a.keytab == b.keytab && a.idxI == b.idxI && a.idxJ == b.idxJ;
+}
+
+} // namespace
+
+class TestRc4 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void publishedVectors_data();
+    void publishedVectors();
+    void keyExpansion();
+    void passwordsEqualUpTo256CharactersGiveOneStream();
+    void rekeyingLeavesCountersAlone();
+    void bulkEqualsPerByte();
+    void bulkInPlaceAndShortChunks();
+    void roundTrip();
+    void matchesOpenSsl();
+};
+
+// Keystream bytes of the published RC4 test vector set (keys 0x01 0x02 ... of 40 to 256
+// bits, 16 bytes at offsets up to 4096), read from the copy under data/.
+void TestRc4::publishedVectors_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QByteArray>("expected");
+
+    QFile file(QStringLiteral(VARNOK_VECTORS_FILE));
+    QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(file.fileName()));
+    QByteArray key;
+    int rows = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.at(0) == "key") {
+            key = fields.at(1);
+            continue;
+        }
+        QTest::addRow("key %d bits @%s", int(key.size() * 4), fields.at(0).constData())
+            << key << fields.at(0).toInt() << fields.at(1);
+        ++rows;
+    }
+    QVERIFY(rows > 100);
+}
+
+void TestRc4::publishedVectors()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(int, offset);
+    QFETCH(QByteArray, expected);
+
+    const Bytes keyBytes = fromHex(key);
+    const Bytes want = fromHex(expected);
+    const std::size_t end = static_cast<std::size_t>(offset) + want.size();
+
+    const Bytes perByte = keystreamPerByte(keyBytes, end);
+    QCOMPARE(Bytes(perByte.begin() + offset, perByte.end()), want);
+
+    Rc4State state = keyed(keyBytes);
+    Bytes bulk(end, 0);
+    state.transform(bulk);
+    QCOMPARE(Bytes(bulk.begin() + offset, bulk.end()), want);
+}
+
+void TestRc4::keyExpansion()
+{
+    const Rc4State one = keyed({'Q'});
+    for (auto entry : one.keytab)
+        QCOMPARE(entry, std::int16_t('Q'));
+
+    const Bytes sixteen = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd',
+                           0xE9, 0xFF, 0x80, '0', '1', '2', '3', ' '};
+    const Rc4State full = keyed(sixteen);
+    for (std::size_t i = 0; i < 256; ++i)
+        QCOMPARE(full.keytab[i], std::int16_t(sixteen[i % 16]));
+
+    // The permutation holds every value exactly once.
+    std::array<int, 256> seen{};
+    for (auto v : full.sbox) {
+        QVERIFY(v >= 0 && v <= 255);
+        ++seen[v];
+    }
+    QCOMPARE(std::count(seen.begin(), seen.end(), 1), 256);
+}
+
+void TestRc4::passwordsEqualUpTo256CharactersGiveOneStream()
+{
+    Bytes longKey = randomBytes(300);
+    Bytes otherTail = longKey;
+    otherTail[256] ^= 0x55;
+    otherTail.resize(290);
+    QCOMPARE(keystreamPerByte(longKey, 1000), keystreamPerByte(otherTail, 1000));
+
+    Bytes differsAt256 = longKey;
+    differsAt256[255] ^= 0x55;
+    QVERIFY(keystreamPerByte(longKey, 64) != keystreamPerByte(differsAt256, 64));
+}
+
+void TestRc4::rekeyingLeavesCountersAlone()
+{
+    Rc4State state = keyed({'k', 'e', 'y'});
+    for (int k = 0; k < 37; ++k)
+        state.EnDeCryptSingle(0);
+    const auto i = state.idxI;
+    const auto j = state.idxJ;
+    state.RC4ini(Bytes{'k', 'e', 'y'});
+    QCOMPARE(state.idxI, i);
+    QCOMPARE(state.idxJ, j);
+    QCOMPARE(state.sbox, keyed({'k', 'e', 'y'}).sbox);
+}
+
+// The bulk transform must give the bytes and the final state of the per-byte reference for
+// any key and any way of cutting the data into calls.
+void TestRc4::bulkEqualsPerByte()
+{
+    auto *rng = QRandomGenerator::global();
+    for (int round = 0; round < 50; ++round) {
+        const Bytes key = randomBytes(1 + rng->bounded(40));
+        const Bytes data = randomBytes(rng->bounded(20000));
+
+        Rc4State reference = keyed(key);
+        Bytes want(data.size());
+        for (std::size_t k = 0; k < data.size(); ++k)
+            want[k] = reference.EnDeCryptSingle(data[k]);
+
+        Rc4State bulk = keyed(key);
+        Bytes got(data.size());
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            const std::size_t chunk =
+                std::min<std::size_t>(data.size() - pos, rng->bounded(3) ? rng->bounded(18)
+                                                                          : rng->bounded(5000));
+            bulk.transform(std::span(data).subspan(pos, chunk),
+                           std::span(got).subspan(pos, chunk));
+            pos += chunk;
+        }
+        QCOMPARE(got, want);
+        QVERIFY(sameState(bulk, reference));
+    }
+}
+
+void TestRc4::bulkInPlaceAndShortChunks()
+{
+    const Bytes key = randomBytes(16);
+    // Every length 0..17 at every alignment 0..15 of the buffer.
+    for (std::size_t length = 0; length <= 17; ++length) {
+        for (std::size_t align = 0; align < 16; ++align) {
+            Bytes storage = randomBytes(length + align + 1);
+            const Bytes original = storage;
+            std::span<std::uint8_t> window(storage.data() + align, length);
+
+            Rc4State reference = keyed(key);
+            reference.EnDeCryptSingle(0); // start mid-stream
+            Rc4State bulk = reference;
+            Bytes want(length);
+            for (std::size_t k = 0; k < length; ++k)
+                want[k] = reference.EnDeCryptSingle(window[k]);
+
+            bulk.transform(window);
+            QCOMPARE(Bytes(window.begin(), window.end()), want);
+            QVERIFY(sameState(bulk, reference));
+            // Nothing outside the window is touched.
+            QCOMPARE(storage[length + align], original[length + align]);
+            for (std::size_t k = 0; k < align; ++k)
+                QCOMPARE(storage[k], original[k]);
+        }
+    }
+}
+
+void TestRc4::roundTrip()
+{
+    const Bytes key = {'s', 'e', 'c', 'r', 'e', 't'};
+    const Bytes plain = randomBytes(100000);
+    Bytes data = plain;
+    Rc4State encrypt = keyed(key);
+    encrypt.transform(data);
+    QVERIFY(data != plain);
+
+    // Input byte 0 yields the keystream byte itself.
+    QCOMPARE(static_cast<std::uint8_t>(plain[0] ^ data[0]), keystreamPerByte(key, 1)[0]);
+
+    Rc4State decrypt = keyed(key);
+    decrypt.transform(data);
+    QCOMPARE(data, plain);
+}
+
+// OpenSSL's RC4 is an independent implementation: same key bytes, same stream.
+void TestRc4::matchesOpenSsl()
+{
+    OSSL_PROVIDER *legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    if (!legacy)
+        QSKIP("OpenSSL's legacy provider (which holds RC4) is not available");
+    auto unloadLegacy = qScopeGuard([legacy] { OSSL_PROVIDER_unload(legacy); });
+    OSSL_PROVIDER *base = OSSL_PROVIDER_load(nullptr, "default");
+    auto unloadBase = qScopeGuard([base] { OSSL_PROVIDER_unload(base); });
+
+    EVP_CIPHER *rc4 = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
+    QVERIFY(rc4);
+    auto freeCipher = qScopeGuard([rc4] { EVP_CIPHER_free(rc4); });
+
+    auto *rng = QRandomGenerator::global();
+    for (int round = 0; round < 20; ++round) {
+        const Bytes key = randomBytes(1 + rng->bounded(32));
+        const Bytes data = randomBytes(4096 + rng->bounded(4096));
+
+        std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                            EVP_CIPHER_CTX_free);
+        QVERIFY(EVP_EncryptInit_ex2(ctx.get(), rc4, nullptr, nullptr, nullptr));
+        QVERIFY(EVP_CIPHER_CTX_set_key_length(ctx.get(), int(key.size())));
+        QVERIFY(EVP_EncryptInit_ex2(ctx.get(), nullptr, key.data(), nullptr, nullptr));
+        Bytes want(data.size());
+        int written = 0;
+        QVERIFY(EVP_EncryptUpdate(ctx.get(), want.data(), &written, data.data(), int(data.size())));
+        QCOMPARE(std::size_t(written), data.size());
+
+        Rc4State ours = keyed(key);
+        Bytes got(data.size());
+        ours.transform(data, got);
+        QCOMPARE(got, want);
+    }
+}
+
+QTEST_APPLESS_MAIN(TestRc4)
+#include "tst_rc4.moc"
