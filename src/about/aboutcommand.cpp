@@ -1,0 +1,9 @@
+#include "aboutcommand.h"
+
+namespace varnok {
+
+AboutCommand::~AboutCommand() = default;
+
+void AboutCommand::run() {}
+
+} // namespace varnok
