@@ -24,11 +24,10 @@ void TestCodepage1252::encodes_data()
     QTest::newRow("empty") << QString() << QByteArray();
     QTest::newRow("ascii") << QStringLiteral("Secret 123!~") << QByteArray("Secret 123!~");
     QTest::newRow("spaces only") << QStringLiteral("   ") << QByteArray("   ");
-    QTest::newRow("latin-1 range") << QStringLiteral("\u00A0\u00E9\u00FF")
-                                   << QByteArray::fromHex("a0e9ff");
-    QTest::newRow("euro, quotes, dashes")
-        << QStringLiteral("\u20AC\u201C\u201D\u2013\u2014\u2122")
-        << QByteArray::fromHex("80939496 97 99");
+    QTest::newRow("latin-1 range")
+        << QStringLiteral("\u00A0\u00E9\u00FF") << QByteArray::fromHex("a0e9ff");
+    QTest::newRow("euro, quotes, dashes") << QStringLiteral("\u20AC\u201C\u201D\u2013\u2014\u2122")
+                                          << QByteArray::fromHex("80939496 97 99");
     QTest::newRow("all 27 of 0x80..0x9F")
         << QStringLiteral("\u20AC\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039"
                           "\u0152\u017D\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122"
@@ -43,8 +42,9 @@ void TestCodepage1252::encodes()
     QFETCH(QByteArray, bytes);
     const auto encoded = toWindows1252(text.toStdU16String());
     QVERIFY(encoded.has_value());
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(encoded->data()), qsizetype(encoded->size())),
-             bytes);
+    QCOMPARE(
+        QByteArray(reinterpret_cast<const char *>(encoded->data()), qsizetype(encoded->size())),
+        bytes);
 }
 
 void TestCodepage1252::refusesWhatHasNoSingleByteCode_data()

@@ -122,7 +122,7 @@ void TestRc4::keyExpansion()
     for (auto entry : one.keytab)
         QCOMPARE(entry, std::int16_t('Q'));
 
-    const Bytes sixteen = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd',
+    const Bytes sixteen = {'p',  'a',  's',  's', 'w', 'o', 'r', 'd',
                            0xE9, 0xFF, 0x80, '0', '1', '2', '3', ' '};
     const Rc4State full = keyed(sixteen);
     for (std::size_t i = 0; i < 256; ++i)
@@ -181,11 +181,9 @@ void TestRc4::bulkEqualsPerByte()
         Bytes got(data.size());
         std::size_t pos = 0;
         while (pos < data.size()) {
-            const std::size_t chunk =
-                std::min<std::size_t>(data.size() - pos, rng->bounded(3) ? rng->bounded(18)
-                                                                          : rng->bounded(5000));
-            bulk.transform(std::span(data).subspan(pos, chunk),
-                           std::span(got).subspan(pos, chunk));
+            const std::size_t chunk = std::min<std::size_t>(
+                data.size() - pos, rng->bounded(3) ? rng->bounded(18) : rng->bounded(5000));
+            bulk.transform(std::span(data).subspan(pos, chunk), std::span(got).subspan(pos, chunk));
             pos += chunk;
         }
         QCOMPARE(got, want);

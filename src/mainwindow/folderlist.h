@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QListView>
+
+namespace varnok {
+
+// The folder list (`DirList`): the chain of parent folders down to the current folder, then its
+// subfolders; a double-click opens one.
+class FolderList : public QListView
+{
+    Q_OBJECT
+
+public:
+    explicit FolderList(QWidget *parent = nullptr);
+
+    // Full path of the current folder.
+    QString path() const;
+    // Makes path the current folder. Returns false and keeps the current folder when it cannot
+    // be read. Emits changed() before returning when the folder changed.
+    bool setPath(const QString &path);
+    // Opens the folder last shown on the volume with this root during this run, else the root.
+    // Same result and notification as setPath().
+    bool setDrive(const QString &volumeRoot);
+
+signals:
+    // The current folder changed, by the user or by the program.
+    void changed();
+};
+
+} // namespace varnok
