@@ -25,6 +25,10 @@ public:
 signals:
     // The selected volume changed, by the user or by the program.
     void changed();
+
+private:
+    // Rebuilds the entries from the shared volume list.
+    void fillFromRegistry();
 };
 
 } // namespace varnok

@@ -2,6 +2,8 @@
 
 #include <QListView>
 
+class QStringListModel;
+
 namespace varnok {
 
 // The file list (`filList`): names of the folder's regular, visible files that match the
@@ -28,6 +30,35 @@ public:
 signals:
     // The user selected an entry, by mouse or by keys.
     void entrySelected();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
+
+private:
+    // Marks the span of one mouse or key event, so that selections made by the program (a
+    // re-read clears the selection) are told apart from the user's.
+    class UserInput final
+    {
+    public:
+        explicit UserInput(FileList *list);
+        ~UserInput();
+        Q_DISABLE_COPY_MOVE(UserInput)
+
+    private:
+        FileList *m_list;
+    };
+
+    void reload();
+
+    QStringListModel *m_model;
+    QString m_folder;
+    QString m_pattern;
+    int m_userInputDepth = 0;
+    bool m_selectedByUser = false;
 };
 
 } // namespace varnok

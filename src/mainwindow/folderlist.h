@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QListView>
+
+class QStandardItemModel;
 
 namespace varnok {
 
@@ -25,6 +28,22 @@ public:
 signals:
     // The current folder changed, by the user or by the program.
     void changed();
+
+protected:
+    // Enter opens the highlighted folder, as a double-click does.
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    // The volume root the chain of parents starts at; "/" for a path on no listed volume.
+    QString chainRoot(const QString &path) const;
+    void showRows(const QStringList &subfolders);
+    void appendRow(const QIcon &icon, const QString &label, const QString &folder, qsizetype depth);
+    void openRow(const QModelIndex &index);
+
+    QStandardItemModel *m_model;
+    QString m_path;
+    // Per volume root, the folder last shown on it: the "current folder" a volume opens on.
+    QHash<QString, QString> m_lastShown;
 };
 
 } // namespace varnok

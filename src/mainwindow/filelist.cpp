@@ -1,0 +1,124 @@
+#include "filelist.h"
+
+#include "filepattern.h"
+#include "folderscan.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QStringListModel>
+
+namespace varnok {
+
+FileList::FileList(QWidget *parent)
+    : QListView(parent)
+    , m_model(new QStringListModel(this))
+    , m_folder(QDir::currentPath())
+    , m_pattern(QStringLiteral("*.*"))
+{
+    setModel(m_model);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Equal rows let the view lay out a hundred thousand names without measuring each one.
+    setUniformItemSizes(true);
+    reload();
+}
+
+QString FileList::folder() const
+{
+    return m_folder;
+}
+
+QString FileList::pattern() const
+{
+    return m_pattern;
+}
+
+void FileList::setFolder(const QString &folder)
+{
+    m_folder = folder;
+    reload();
+}
+
+void FileList::setPattern(const QString &pattern)
+{
+    m_pattern = pattern;
+    reload();
+}
+
+int FileList::count() const
+{
+    return m_model->rowCount();
+}
+
+int FileList::selectedIndex() const
+{
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+QString FileList::fileName(int index) const
+{
+    return m_model->index(index).data().toString();
+}
+
+void FileList::reload()
+{
+    QStringList shown;
+    if (const std::optional<FolderEntries> entries = scanFolder(m_folder)) {
+        const FilePattern filter(m_pattern);
+        for (const QString &name : entries->files) {
+            if (filter.matches(name))
+                shown << name;
+        }
+        sortForDisplay(shown);
+    }
+    // One reset for the whole list: the view drops its selection and lays out once.
+    m_model->setStringList(shown);
+}
+
+void FileList::mousePressEvent(QMouseEvent *event)
+{
+    const UserInput input(this);
+    QListView::mousePressEvent(event);
+    // A click on the entry that is already selected changes no selection but is still the user
+    // choosing it.
+    const QModelIndex pressed = indexAt(event->position().toPoint());
+    if (!m_selectedByUser && pressed.isValid() && selectionModel()->isSelected(pressed))
+        emit entrySelected();
+}
+
+void FileList::mouseMoveEvent(QMouseEvent *event)
+{
+    const UserInput input(this);
+    QListView::mouseMoveEvent(event);
+}
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    const UserInput input(this);
+    QListView::keyPressEvent(event);
+}
+
+void FileList::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QListView::selectionChanged(selected, deselected);
+    if (m_userInputDepth > 0 && !selected.isEmpty()) {
+        m_selectedByUser = true;
+        emit entrySelected();
+    }
+}
+
+FileList::UserInput::UserInput(FileList *list)
+    : m_list(list)
+{
+    if (m_list->m_userInputDepth++ == 0)
+        m_list->m_selectedByUser = false;
+}
+
+FileList::UserInput::~UserInput()
+{
+    --m_list->m_userInputDepth;
+}
+
+} // namespace varnok

@@ -1,0 +1,171 @@
+#include "folderlist.h"
+
+#include "folderscan.h"
+#include "volumes.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+namespace varnok {
+
+namespace {
+
+constexpr int DepthRole = Qt::UserRole + 1;
+constexpr int PathRole = Qt::UserRole + 2;
+constexpr int IndentPerLevel = 12;
+
+// Shifts each row right by its depth, so the chain of parents reads as a staircase down to the
+// current folder.
+class IndentDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + indent(index));
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(index), 0);
+    }
+
+private:
+    static int indent(const QModelIndex &index)
+    {
+        return index.data(DepthRole).toInt() * IndentPerLevel;
+    }
+};
+
+QString absoluteClean(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+// The folders from root down to path, root first.
+QStringList chainFrom(const QString &root, const QString &path)
+{
+    QStringList chain{root};
+    const QString rest = path.mid(root.size());
+    QString walked = root;
+    for (const QString &part : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        walked = joinPath(walked, part);
+        chain << walked;
+    }
+    return chain;
+}
+
+} // namespace
+
+FolderList::FolderList(QWidget *parent)
+    : QListView(parent)
+    , m_model(new QStandardItemModel(this))
+{
+    setModel(m_model);
+    setItemDelegate(new IndentDelegate(this));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QAbstractItemView::doubleClicked, this, &FolderList::openRow);
+    if (!setPath(QDir::currentPath()))
+        setPath(QDir::rootPath());
+}
+
+QString FolderList::path() const
+{
+    return m_path;
+}
+
+bool FolderList::setPath(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QString target = absoluteClean(path);
+    std::optional<FolderEntries> entries = scanFolder(target);
+    if (!entries)
+        return false; // missing, not a folder, or not ours to list
+    const bool moved = target != m_path;
+    m_path = target;
+    m_lastShown.insert(chainRoot(target), target);
+    sortForDisplay(entries->subfolders);
+    showRows(entries->subfolders);
+    if (moved)
+        emit changed();
+    return true;
+}
+
+bool FolderList::setDrive(const QString &volumeRoot)
+{
+    const QString root = absoluteClean(volumeRoot);
+    const QString remembered = m_lastShown.value(root);
+    // The remembered folder may have gone since; the volume's root is the next best place.
+    if (!remembered.isEmpty() && setPath(remembered))
+        return true;
+    return setPath(root);
+}
+
+QString FolderList::chainRoot(const QString &path) const
+{
+    const QString root = VolumeRegistry::instance().rootOf(path);
+    return root.isEmpty() ? QDir::rootPath() : root;
+}
+
+void FolderList::showRows(const QStringList &subfolders)
+{
+    const QIcon openIcon = QIcon::fromTheme(QStringLiteral("folder-open"),
+                                            style()->standardIcon(QStyle::SP_DirOpenIcon));
+    const QIcon closedIcon =
+        QIcon::fromTheme(QStringLiteral("folder"), style()->standardIcon(QStyle::SP_DirClosedIcon));
+    const QStringList chain = chainFrom(chainRoot(m_path), m_path);
+    m_model->clear();
+    for (qsizetype depth = 0; depth < chain.size(); ++depth) {
+        const QString &folder = chain.at(depth);
+        const QString label = depth == 0 ? folder : QFileInfo(folder).fileName();
+        appendRow(openIcon, label, folder, depth);
+    }
+    for (const QString &name : subfolders)
+        appendRow(closedIcon, name, joinPath(m_path, name), chain.size());
+    setCurrentIndex(m_model->index(chain.size() - 1, 0));
+}
+
+void FolderList::appendRow(const QIcon &icon, const QString &label, const QString &folder,
+                           qsizetype depth)
+{
+    auto *item = new QStandardItem(icon, label);
+    item->setData(folder, PathRole);
+    item->setData(static_cast<int>(depth), DepthRole);
+    item->setToolTip(folder);
+    m_model->appendRow(item);
+}
+
+void FolderList::openRow(const QModelIndex &index)
+{
+    if (index.isValid())
+        setPath(index.data(PathRole).toString());
+}
+
+void FolderList::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        openRow(currentIndex());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+} // namespace varnok
