@@ -1,0 +1,199 @@
+// RC4 throughput on one 64 MiB buffer: our bulk transform against OpenSSL's EVP RC4 (legacy
+// provider) in the same run, with the per-byte reference for context. Repetitions of the two
+// are interleaved so that a busy moment of the machine hits both alike; the summary prints the
+// ratio ours / OpenSSL from the best repetition of each, from the medians, and the spread.
+
+#include "rc4.h"
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64u << 20;
+constexpr int kRepetitions = 9;
+
+std::vector<std::uint8_t> &sharedBuffer()
+{
+    static std::vector<std::uint8_t> buffer = [] {
+        std::vector<std::uint8_t> bytes(kBufferSize);
+        std::mt19937_64 rng(42);
+        for (auto &b : bytes)
+            b = static_cast<std::uint8_t>(rng());
+        return bytes;
+    }();
+    return buffer;
+}
+
+const std::vector<std::uint8_t> kKey = {'b', 'e', 'n', 'c', 'h', 'm', 'a', 'r',
+                                        'k', ' ', 'p', 'a', 's', 's', '!', '1'};
+
+void countBytes(benchmark::State &state)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(kBufferSize));
+}
+
+void BM_Rc4Bulk(benchmark::State &state)
+{
+    auto &buffer = sharedBuffer();
+    varnok::Rc4State rc4;
+    rc4.RC4ini(kKey);
+    for (auto _ : state) {
+        rc4.transform(buffer);
+        benchmark::ClobberMemory();
+    }
+    countBytes(state);
+}
+
+void BM_Rc4PerByte(benchmark::State &state)
+{
+    auto &buffer = sharedBuffer();
+    varnok::Rc4State rc4;
+    rc4.RC4ini(kKey);
+    for (auto _ : state) {
+        for (auto &b : buffer)
+            b = rc4.EnDeCryptSingle(b);
+        benchmark::ClobberMemory();
+    }
+    countBytes(state);
+}
+
+// An EVP RC4 context keyed like ours; empty when the legacy provider is missing.
+class OpenSslRc4
+{
+public:
+    OpenSslRc4()
+    {
+        ok_ = legacy_ && cipher_ && ctx_ &&
+              EVP_EncryptInit_ex2(ctx_, cipher_, nullptr, nullptr, nullptr) &&
+              EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(kKey.size())) &&
+              EVP_EncryptInit_ex2(ctx_, nullptr, kKey.data(), nullptr, nullptr);
+    }
+    ~OpenSslRc4()
+    {
+        EVP_CIPHER_CTX_free(ctx_);
+        EVP_CIPHER_free(cipher_);
+        if (base_)
+            OSSL_PROVIDER_unload(base_);
+        if (legacy_)
+            OSSL_PROVIDER_unload(legacy_);
+    }
+    OpenSslRc4(const OpenSslRc4 &) = delete;
+    OpenSslRc4 &operator=(const OpenSslRc4 &) = delete;
+
+    bool ok() const { return ok_; }
+    bool transform(std::vector<std::uint8_t> &bytes)
+    {
+        int written = 0;
+        return EVP_EncryptUpdate(ctx_, bytes.data(), &written, bytes.data(),
+                                 static_cast<int>(bytes.size())) &&
+               written == static_cast<int>(bytes.size());
+    }
+
+private:
+    OSSL_PROVIDER *legacy_ = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER *base_ = OSSL_PROVIDER_load(nullptr, "default");
+    EVP_CIPHER *cipher_ = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
+    EVP_CIPHER_CTX *ctx_ = EVP_CIPHER_CTX_new();
+    bool ok_ = false;
+};
+
+void BM_OpenSslRc4(benchmark::State &state)
+{
+    auto &buffer = sharedBuffer();
+    OpenSslRc4 openssl;
+    if (!openssl.ok()) {
+        state.SkipWithError("OpenSSL's RC4 (legacy provider) is not available");
+        return;
+    }
+    for (auto _ : state) {
+        if (!openssl.transform(buffer)) {
+            state.SkipWithError("EVP_EncryptUpdate failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    countBytes(state);
+}
+
+// Prints as usual and keeps each repetition's time per pass for the summary.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run> &reports) override
+    {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run &run : reports) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                times_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
+        }
+    }
+
+    void printSummary() const
+    {
+        auto ours = times_.find("BM_Rc4Bulk");
+        auto theirs = times_.find("BM_OpenSslRc4");
+        if (ours == times_.end() || theirs == times_.end()) {
+            std::printf("\nNo ratio: both BM_Rc4Bulk and BM_OpenSslRc4 must run.\n");
+            return;
+        }
+        std::vector<double> a = ours->second;
+        std::vector<double> b = theirs->second;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        const double mib = double(kBufferSize) / (1 << 20);
+        const double unit = 1e-3; // the benchmarks report milliseconds
+        std::printf("\nRC4 on %.0f MiB, best of %zu / %zu repetitions:\n", mib, a.size(), b.size());
+        std::printf("  ours     %8.1f MiB/s\n", mib / (a.front() * unit));
+        std::printf("  OpenSSL  %8.1f MiB/s\n", mib / (b.front() * unit));
+        if (auto perByte = times_.find("BM_Rc4PerByte"); perByte != times_.end())
+            std::printf(
+                "  per-byte %8.1f MiB/s (reference)\n",
+                mib / (*std::min_element(perByte->second.begin(), perByte->second.end()) * unit));
+        std::printf("Throughput ratio ours / OpenSSL: best %.3f, median %.3f,"
+                    " range over repetitions %.3f .. %.3f\n",
+                    b.front() / a.front(), median(b) / median(a), b.front() / a.back(),
+                    b.back() / a.front());
+    }
+
+private:
+    static double median(const std::vector<double> &sorted)
+    {
+        const std::size_t n = sorted.size();
+        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+
+    std::map<std::string, std::vector<double>> times_;
+};
+
+} // namespace
+
+BENCHMARK(BM_Rc4Bulk)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->UseRealTime();
+BENCHMARK(BM_OpenSslRc4)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->UseRealTime();
+BENCHMARK(BM_Rc4PerByte)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    // Interleave the repetitions of the benchmarks unless the caller decides otherwise.
+    std::vector<char *> args(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printSummary();
+    benchmark::Shutdown();
+    return 0;
+}
