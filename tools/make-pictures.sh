@@ -72,11 +72,42 @@ icon_image() {
         -depth 8 "rgba:$3"
 }
 
+# At 16 px a scaled drawing blurs the padlock, so that size is drawn pixel by pixel.
+write_icon16() {
+    cat >"$1" <<'XPM'
+/* XPM */
+static char *icon16[] = {
+"16 16 4 1",
+". c None",
+"r c #C00000",
+"n c #000080",
+"w c #FFFFFF",
+"................",
+".rrrrrrrrrrrrrr.",
+".rnnnnnnnnnnnnr.",
+".rnnnnwwwwnnnnr.",
+".rnnnwwnnwwnnnr.",
+".rnnnwnnnnwnnnr.",
+".rnnwwwwwwwwnnr.",
+".rnnwwwwwwwwnnr.",
+".rnnwwwrrwwwnnr.",
+".rnnwwwrrwwwnnr.",
+".rnnwwwrrwwwnnr.",
+".rnnwwwwwwwwnnr.",
+"..rnnnnnnnnnnr..",
+"...rnnnnnnnnr...",
+"....rrnnnnrr....",
+"......rrrr......"
+};
+XPM
+}
+
 make_icons() {
     draw_mark "$work/mark-plain.png" plain
     draw_mark "$work/mark.png" detailed
+    write_icon16 "$work/icon16.xpm"
     icon_image "$work/mark-plain.png" 32 "$work/icon32.rgba"
-    icon_image "$work/mark-plain.png" 16 "$work/icon16.rgba"
+    convert "$work/icon16.xpm" -depth 8 "rgba:$work/icon16.rgba"
     python3 "$root/tools/write-ico.py" "$out/varnok.ico" \
         "32:$work/icon32.rgba" "16:$work/icon16.rgba"
 
@@ -86,6 +117,10 @@ make_icons() {
         [ "$size" -lt 48 ] && mark="$work/mark-plain.png"
         dir="$out/icons/hicolor/${size}x${size}/apps"
         mkdir -p "$dir"
+        if [ "$size" -eq 16 ]; then
+            convert "$work/icon16.xpm" $PNG_OUT "PNG32:$dir/varnok.png"
+            continue
+        fi
         inner=$((size - size / 16))
         convert "$mark" -resize "${inner}x${inner}" -gravity center -background none \
             -extent "${size}x${size}" $PNG_OUT "PNG32:$dir/varnok.png"
