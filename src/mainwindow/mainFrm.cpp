@@ -1,0 +1,310 @@
+#include "mainFrm.h"
+
+#include "ui_mainFrm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+namespace varnok {
+
+namespace {
+
+// A run shorter than this finishes before a progress bar would be worth reading.
+constexpr qint64 progressDelayMs = 500;
+// How often a run lets the window repaint and answer the window manager.
+constexpr qint64 eventPassIntervalMs = 15;
+constexpr int progressSteps = 1000;
+
+QString firstLocalPath(const QMimeData *mime)
+{
+    if (!mime->hasUrls())
+        return {};
+    for (const QUrl &url : mime->urls()) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return {};
+}
+
+void setTextColour(QWidget *label, const QColor &colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+// A question or message in the middle of a run needs the ordinary pointer, not the hourglass.
+class ArrowWhileAsking final
+{
+public:
+    explicit ArrowWhileAsking(bool busy)
+        : m_busy(busy)
+    {
+        if (m_busy)
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~ArrowWhileAsking()
+    {
+        if (m_busy)
+            QApplication::restoreOverrideCursor();
+    }
+    Q_DISABLE_COPY_MOVE(ArrowWhileAsking)
+
+private:
+    bool m_busy;
+};
+
+} // namespace
+
+mainFrm::mainFrm(QWidget *parent)
+    : QWidget(parent)
+    , m_ui(new Ui::mainFrm)
+{
+    m_ui->setupUi(this);
+    Shape1 = {m_ui->Shape1_0, m_ui->Shape1_1};
+    setFixedSize(size());
+    setAcceptDrops(true);
+    applyFontsAndColours();
+
+    // Drops anywhere on the window mean "open this file", never "insert this text".
+    m_ui->txtpwd->setAcceptDrops(false);
+    m_ui->txtSave->setAcceptDrops(false);
+    m_ui->txtPatter->lineEdit()->setAcceptDrops(false);
+    // Inline completion would turn a typed "*" into "*.*" before the list sees it.
+    m_ui->txtPatter->setCompleter(nullptr);
+    m_ui->txtPatter->setEditText(QStringLiteral("*.*"));
+
+    connectHandlers();
+    Form_Load();
+    centreOnScreen();
+    m_ui->Command4->setFocus();
+}
+
+mainFrm::~mainFrm() = default;
+
+void mainFrm::applyFontsAndColours()
+{
+    QFont base(QStringLiteral("MS Sans Serif"));
+    base.setPointSizeF(8.25);
+    setFont(base);
+
+    QFont title(QStringLiteral("Palatino Linotype"));
+    title.setPointSizeF(24);
+    title.setBold(true);
+    title.setItalic(true);
+    m_ui->Label1->setFont(title);
+    m_ui->Label2->setFont(title);
+
+    QFont note = base;
+    note.setBold(true);
+    m_ui->Label5->setFont(note);
+
+    QFont heading = note;
+    heading.setPointSizeF(13.5);
+    m_ui->Label3->setFont(heading);
+    m_ui->Label4->setFont(heading);
+
+    setTextColour(m_ui->Label3, Qt::black);
+    setTextColour(m_ui->Label4, Qt::black);
+    setTextColour(m_ui->Label5, QColor(192, 0, 0));
+}
+
+void mainFrm::connectHandlers()
+{
+    connect(m_ui->txtPatter->lineEdit(), &QLineEdit::textEdited, this, &mainFrm::txtPatter_Change);
+    connect(m_ui->txtPatter, &QComboBox::activated, this, &mainFrm::txtPatter_Click);
+    connect(m_ui->drvList, &DriveList::changed, this, &mainFrm::drvList_Change);
+    connect(m_ui->DirList, &FolderList::changed, this, &mainFrm::DirList_Change);
+    connect(m_ui->filList, &FileList::entrySelected, this, &mainFrm::filList_Click);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &mainFrm::Command1_Click);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &mainFrm::Command2_Click);
+    connect(m_ui->Command3, &QPushButton::clicked, this, &mainFrm::Command3_Click);
+    connect(m_ui->Command4, &QPushButton::clicked, this, &mainFrm::Command4_Click);
+}
+
+void mainFrm::centreOnScreen()
+{
+    const QScreen *target = screen();
+    if (target == nullptr)
+        return;
+    move(target->availableGeometry().center() - rect().center());
+}
+
+void mainFrm::Form_Load()
+{
+    const QStringList patterns = {QStringLiteral("*.*"), QStringLiteral("*.txt"),
+                                  QStringLiteral("*.doc"), QStringLiteral("*.enc")};
+    for (int position = 0; position < patterns.size(); ++position)
+        m_ui->txtPatter->insertItem(position, patterns.at(position));
+    applyPattern();
+}
+
+void mainFrm::applyPattern()
+{
+    m_ui->filList->setPattern(m_ui->txtPatter->currentText());
+}
+
+void mainFrm::txtPatter_Change()
+{
+    applyPattern();
+}
+
+void mainFrm::txtPatter_Click()
+{
+    applyPattern();
+}
+
+void mainFrm::drvList_Change()
+{
+    if (m_ui->DirList->setDrive(m_ui->drvList->drive()))
+        return;
+    // The volume cannot be read: go back, silently, to the one the folder list is still on.
+    // That raises this handler once more for the restored volume.
+    m_ui->drvList->setDrive(m_ui->DirList->path());
+}
+
+void mainFrm::DirList_Change()
+{
+    m_ui->filList->setFolder(m_ui->DirList->path());
+}
+
+void mainFrm::filList_Click()
+{
+    const int index = m_ui->filList->selectedIndex();
+    if (index >= 0)
+        m_ui->txtSave->setText(m_ui->filList->fileName(index));
+}
+
+void mainFrm::Command1_Click()
+{
+    m_commands.encrypt();
+}
+
+void mainFrm::Command2_Click()
+{
+    m_commands.decrypt();
+}
+
+void mainFrm::Command3_Click()
+{
+    // Leaves the event loop without closing any window, so no window's closing steps run.
+    QCoreApplication::exit(0);
+}
+
+void mainFrm::Command4_Click()
+{
+    m_about.run();
+}
+
+QString mainFrm::passwordText()
+{
+    return m_ui->txtpwd->text();
+}
+
+QString mainFrm::folderPath()
+{
+    return m_ui->DirList->path();
+}
+
+QString mainFrm::fileName()
+{
+    return m_ui->txtSave->text();
+}
+
+void mainFrm::showBusyPointer()
+{
+    if (!m_busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_busy = true;
+    m_runClock.start();
+    m_lastEventPass = -eventPassIntervalMs;
+    // Lets the hourglass reach the screen before the first byte is read.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void mainFrm::showDefaultPointer()
+{
+    if (m_busy)
+        QApplication::restoreOverrideCursor();
+    m_busy = false;
+    m_runClock.invalidate();
+    m_ui->runProgress->hide();
+}
+
+void mainFrm::showMessage(const QString &text)
+{
+    const ArrowWhileAsking arrow(m_busy);
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool mainFrm::confirmReplace(const QString &path)
+{
+    const ArrowWhileAsking arrow(m_busy);
+    const QFileInfo file(path);
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                    tr("%1 already exists in %2.\nDo you want to replace it?")
+                        .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void mainFrm::showProgress(qint64 done, qint64 total)
+{
+    if (!m_runClock.isValid())
+        m_runClock.start();
+    const qint64 now = m_runClock.elapsed();
+    if (now - m_lastEventPass < eventPassIntervalMs)
+        return;
+    m_lastEventPass = now;
+    if (now >= progressDelayMs && total > 0) {
+        m_ui->runProgress->setValue(static_cast<int>(done * progressSteps / total));
+        m_ui->runProgress->show();
+    }
+    // Paints and answers the window manager; clicks and keys wait until the run is over.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void mainFrm::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!firstLocalPath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void mainFrm::dropEvent(QDropEvent *event)
+{
+    const QString path = firstLocalPath(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    openDroppedPath(path);
+}
+
+void mainFrm::openDroppedPath(const QString &path)
+{
+    const QFileInfo dropped(path);
+    if (!dropped.exists())
+        return;
+    const QString folder = dropped.isDir() ? dropped.absoluteFilePath() : dropped.absolutePath();
+    if (!m_ui->DirList->setPath(folder))
+        return;
+    // Moving the drive selector reopens the volume's last folder, which is now this one; the
+    // second set only matters if the volume's folder could not be remembered.
+    m_ui->drvList->setDrive(folder);
+    m_ui->DirList->setPath(folder);
+    if (!dropped.isDir())
+        m_ui->txtSave->setText(dropped.fileName());
+}
+
+} // namespace varnok

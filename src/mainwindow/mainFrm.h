@@ -1,0 +1,81 @@
+#pragma once
+
+#include "aboutcommand.h"
+#include "commandhost.h"
+#include "filecommands.h"
+#include "rc4.h"
+
+#include <QElapsedTimer>
+#include <QScopedPointer>
+#include <QWidget>
+
+#include <array>
+
+class QDragEnterEvent;
+class QDropEvent;
+class QFrame;
+
+namespace Ui {
+class mainFrm;
+}
+
+namespace varnok {
+
+// The start-up window: a decorative panel on the left, the file picker, the password and file
+// name boxes and the four buttons on the right. It keeps the drive, folder and file lists in
+// step and hosts the Encrypt and Decrypt commands.
+class mainFrm final : public QWidget, public CommandHost
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(mainFrm)
+
+public:
+    explicit mainFrm(QWidget *parent = nullptr);
+    ~mainFrm() override;
+
+    // What the file commands read and show while they run.
+    QString passwordText() override;
+    QString folderPath() override;
+    QString fileName() override;
+    void showBusyPointer() override;
+    void showDefaultPointer() override;
+    void showMessage(const QString &text) override;
+    bool confirmReplace(const QString &path) override;
+    void showProgress(qint64 done, qint64 total) override;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void Form_Load();
+    void txtPatter_Change();
+    void txtPatter_Click();
+    void drvList_Change();
+    void DirList_Change();
+    void filList_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+
+    void applyFontsAndColours();
+    void connectHandlers();
+    void centreOnScreen();
+    void applyPattern();
+    void openDroppedPath(const QString &path);
+
+    const QScopedPointer<Ui::mainFrm> m_ui;
+    // The two coloured bars of the left panel, by their index.
+    std::array<QFrame *, 2> Shape1{};
+
+    Rc4State m_cipher;
+    FileCommands m_commands{m_cipher, *this};
+    AboutCommand m_about;
+
+    bool m_busy = false;
+    QElapsedTimer m_runClock;
+    qint64 m_lastEventPass = 0;
+};
+
+} // namespace varnok
