@@ -1,0 +1,296 @@
+#include "aboutcommand.h"
+#include "frmabout.h"
+#include "surface.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace varnok;
+
+namespace {
+
+constexpr QRect band(8, 174, 384, 116);
+
+QImage plainPicture()
+{
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    return picture;
+}
+
+// First row of image at or below top that holds a pixel darker than mid grey.
+int firstInkRow(const QImage &image, int top, int bottom)
+{
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                return y;
+    return -1;
+}
+
+QList<QWidget *> openAboutWindows()
+{
+    QList<QWidget *> open;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QStringLiteral("frmAbout") && widget->isVisible())
+            open.append(widget);
+    return open;
+}
+
+} // namespace
+
+class TestAboutWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void opensBorderlessAndCentred();
+    void firstFrameIsDrawnOnActivation();
+    void hoverPausesUntilThePointerLeaves();
+    void keysOnRelease_data();
+    void keysOnRelease();
+    void closeButtonAndCloseRequestClose_data();
+    void closeButtonAndCloseRequestClose();
+    void reopeningLoadsAnew();
+    void fullListDoesNotStopTheLoad();
+    void aboutCommandKeepsOneWindow();
+
+private:
+    QWidget *openForm();
+    QWidget *child(const char *name) const;
+    QTimer *timer() const;
+
+    std::unique_ptr<frmAbout> form;
+};
+
+void TestAboutWindow::init()
+{
+    form = std::make_unique<frmAbout>(plainPicture());
+}
+
+void TestAboutWindow::cleanup()
+{
+    form.reset();
+    QCursor::setPos(0, 0);
+}
+
+QWidget *TestAboutWindow::openForm()
+{
+    form->Show();
+    QWidget *window = form->window();
+    if (window) [[maybe_unused]]
+        bool active = QTest::qWaitForWindowActive(window);
+    return window;
+}
+
+QWidget *TestAboutWindow::child(const char *name) const
+{
+    return form->window() ? form->window()->findChild<QWidget *>(QLatin1String(name)) : nullptr;
+}
+
+QTimer *TestAboutWindow::timer() const
+{
+    return form->window() ? form->window()->findChild<QTimer *>(QStringLiteral("ReDrawTimer"))
+                          : nullptr;
+}
+
+void TestAboutWindow::opensBorderlessAndCentred()
+{
+    QWidget *window = openForm();
+    QVERIFY(window);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCOMPARE(window->geometry(),
+             QRect((screen.width() - 400) / 2, (screen.height() - 300) / 2, 400, 300));
+    QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(child("picOut")->geometry(), QRect(0, 0, 400, 300));
+    auto *close = qobject_cast<QPushButton *>(child("Command1"));
+    QVERIFY(close);
+    QCOMPARE(close->text(), QStringLiteral("X"));
+    QCOMPARE(close->geometry(), QRect(376, 8, 17, 17));
+    QCOMPARE(QApplication::focusWidget(), child("picOut"));
+    QCOMPARE(form->scroller().bufLeft, 8);
+    QCOMPARE(form->scroller().bufTop, 174);
+    QCOMPARE(form->scroller().bufWidth, 384);
+    QCOMPARE(form->scroller().bufHeight, 116);
+    QCOMPARE(timer()->interval(), 20);
+    QVERIFY(timer()->isActive());
+}
+
+void TestAboutWindow::firstFrameIsDrawnOnActivation()
+{
+    form->Show();
+    // Ticks would move the text on; only the activation's frame is wanted here.
+    timer()->stop();
+    QVERIFY(QTest::qWaitForWindowActive(form->window()));
+    QCOMPARE(form->scroller().scrollY, 28.0f);
+
+    // The first line's ink lies as far below the band's top as that line's ink lies below 0
+    // when printed at 0, plus the start value 29 and the 2-pixel gap.
+    Surface reference(band.size(), Qt::white);
+    reference.setFont(creditsFont());
+    reference.setBold(form->scroller().lines[1].bold != flagFalse);
+    reference.print(form->scroller().lines[1].text);
+    const int inkBelowLineTop = firstInkRow(reference.image(), 0, band.height());
+    QVERIFY(inkBelowLineTop >= 0);
+
+    const QImage shown = form->window()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(firstInkRow(shown, band.top(), band.bottom() + 1) - band.top(), 31 + inkBelowLineTop);
+}
+
+void TestAboutWindow::hoverPausesUntilThePointerLeaves()
+{
+    QWidget *window = openForm();
+    QWidget *picture = child("picOut");
+    QVERIFY(timer()->isActive());
+
+    QTest::mouseMove(picture, QPoint(100, 200));
+    QVERIFY(!timer()->isActive());
+    QVERIFY(form->isTracking());
+    const float pausedAt = form->scroller().scrollY;
+
+    QTest::mouseMove(picture, QPoint(120, 210));
+    QVERIFY(!timer()->isActive());
+    QCOMPARE(form->scroller().scrollY, pausedAt);
+
+    // Out of the window: the leave restarts the scroller.
+    QTest::mouseMove(window, QPoint(-50, -50));
+    QVERIFY(timer()->isActive());
+    QVERIFY(!form->isTracking());
+
+    QTest::mouseMove(picture, QPoint(150, 220));
+    QVERIFY(!timer()->isActive());
+    QVERIFY(form->isTracking());
+}
+
+void TestAboutWindow::keysOnRelease_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("Escape on the picture") << int(Qt::Key_Escape) << "picOut" << false << true;
+    QTest::newRow("Escape on the button") << int(Qt::Key_Escape) << "Command1" << false << true;
+    QTest::newRow("Escape while paused") << int(Qt::Key_Escape) << "picOut" << true << true;
+    QTest::newRow("Enter") << int(Qt::Key_Return) << "picOut" << false << false;
+    QTest::newRow("a letter while paused") << int(Qt::Key_Q) << "picOut" << true << false;
+    QTest::newRow("a letter on the button") << int(Qt::Key_A) << "Command1" << false << false;
+}
+
+void TestAboutWindow::keysOnRelease()
+{
+    QFETCH(int, key);
+    QFETCH(QString, focus);
+    QFETCH(bool, paused);
+    QFETCH(bool, closes);
+
+    openForm();
+    QWidget *target = child(qPrintable(focus));
+    if (paused)
+        QTest::mouseMove(child("picOut"), QPoint(200, 200));
+    QCOMPARE(timer()->isActive(), !paused);
+
+    QTest::keyPress(target, Qt::Key(key));
+    QVERIFY(form->isLoaded()); // nothing happens before the release
+    QTest::keyRelease(target, Qt::Key(key));
+    QCOMPARE(!form->isLoaded(), closes);
+    QCOMPARE(openAboutWindows().size(), closes ? 0 : 1);
+    if (!closes)
+        QCOMPARE(timer()->isActive(), !paused);
+}
+
+void TestAboutWindow::closeButtonAndCloseRequestClose_data()
+{
+    QTest::addColumn<bool>("viaButton");
+    QTest::newRow("X button") << true;
+    QTest::newRow("close request") << false;
+}
+
+void TestAboutWindow::closeButtonAndCloseRequestClose()
+{
+    QFETCH(bool, viaButton);
+    QPointer<QWidget> window = openForm();
+    QPointer<QWidget> picture = child("picOut");
+    if (viaButton)
+        QTest::mouseClick(child("Command1"), Qt::LeftButton);
+    else
+        QVERIFY(window->close());
+    QVERIFY(!form->isLoaded());
+    QVERIFY(openAboutWindows().isEmpty());
+
+    // Unhooked before it goes: pointer events reaching the old picture change nothing.
+    if (picture) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(picture, &move);
+        QVERIFY(!form->isTracking());
+    }
+    QTRY_VERIFY(window.isNull());
+}
+
+void TestAboutWindow::reopeningLoadsAnew()
+{
+    QPointer<QWidget> first = openForm();
+    // Close during a pause, so that no leave notice ends it.
+    QTest::mouseMove(child("picOut"), QPoint(200, 200));
+    QVERIFY(form->isTracking());
+    QTest::keyClick(child("picOut"), Qt::Key_Escape);
+    QVERIFY(!form->isLoaded());
+    QTRY_VERIFY(first.isNull());
+
+    QWidget *second = openForm();
+    QVERIFY(second);
+    QCOMPARE(form->scroller().lineCount, 23);
+    QVERIFY(form->scroller().lines[24].text.isEmpty());
+    QVERIFY(!form->isTracking());
+    QVERIFY(timer()->isActive());
+
+    QTest::mouseMove(child("picOut"), QPoint(210, 210));
+    QVERIFY(!timer()->isActive());
+}
+
+void TestAboutWindow::fullListDoesNotStopTheLoad()
+{
+    form->scroller().lineCount = 3000;
+    form->scroller().lines[3000].text = QStringLiteral("left over");
+    QVERIFY(openForm());
+    QVERIFY(form->window()->isVisible());
+    QCOMPARE(form->scroller().lineCount, 23);
+    QVERIFY(form->scroller().lines[3000].text.isEmpty());
+}
+
+void TestAboutWindow::aboutCommandKeepsOneWindow()
+{
+    AboutCommand about;
+    QVERIFY(!about.form());
+    about.run();
+    frmAbout *object = about.form();
+    QVERIFY(object);
+    QPointer<QWidget> window = object->window();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+
+    about.run();
+    QCOMPARE(about.form(), object);
+    QCOMPARE(object->window(), window.data());
+    QCOMPARE(openAboutWindows(), QList<QWidget *>{window.data()});
+    QCOMPARE(object->scroller().lineCount, 23);
+
+    window->close();
+    QTRY_VERIFY(window.isNull());
+    about.run();
+    QCOMPARE(about.form(), object);
+    QVERIFY(object->window());
+    QCOMPARE(openAboutWindows().size(), 1);
+    QCOMPARE(object->scroller().lineCount, 23);
+}
+
+QTEST_MAIN(TestAboutWindow)
+#include "tst_aboutwindow.moc"
