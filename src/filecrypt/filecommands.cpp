@@ -219,7 +219,9 @@ std::optional<QString> FileCommands::transfer(const QString &input, const QStrin
     case CryptStreamResult::Failure::Write:
         return cannotWrite(result.errorString);
     }
-    if (!out.commit())
+    // commit() flushes the last buffered bytes itself but goes on to replace the output even
+    // when that flush fails (seen with Qt 6.4 on a full disk), so flush and check first.
+    if (!out.flush() || out.error() != QFileDevice::NoError || !out.commit())
         return cannotWrite(out.errorString());
     return std::nullopt;
 }
