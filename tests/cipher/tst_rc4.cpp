@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -51,6 +52,13 @@ bool sameState(const Rc4State &a, const Rc4State &b)
     return a.sbox == b.sbox && a.keytab == b.keytab && a.idxI == b.idxI && a.idxJ == b.idxJ;
 }
 
+// The counter j for which the next step's j lands on `target`.
+std::int16_t jLandingOn(const Rc4State &state, int target)
+{
+    const int nextI = (state.idxI + 1) & 255;
+    return static_cast<std::int16_t>((target - state.sbox[nextI]) & 255);
+}
+
 } // namespace
 
 class TestRc4 : public QObject
@@ -65,6 +73,9 @@ private slots:
     void rekeyingLeavesCountersAlone();
     void bulkEqualsPerByte();
     void bulkInPlaceAndShortChunks();
+    void bulkFromAnyState_data();
+    void bulkFromAnyState();
+    void bulkLongRun();
     void roundTrip();
     void matchesOpenSsl();
 };
@@ -217,6 +228,98 @@ void TestRc4::bulkInPlaceAndShortChunks()
                 QCOMPARE(storage[k], original[k]);
         }
     }
+}
+
+// Start states the unrolled loop must get right from its very first step: i wrapping from
+// 255, j landing on i (a swap with itself) or on the next i (whose entry the swap just
+// moved), and the all-zero state of a never keyed object. Each runs out of place, with input
+// and output at different misalignments, over lengths around the unrolled block size.
+void TestRc4::bulkFromAnyState_data()
+{
+    QTest::addColumn<int>("startI");
+    QTest::addColumn<int>("landOn"); // -1: keep j, 0: j lands on i, 1: on the next i
+    QTest::addColumn<bool>("keyedFirst");
+
+    QTest::newRow("fresh") << 0 << -1 << true;
+    QTest::newRow("i wraps") << 255 << -1 << true;
+    QTest::newRow("i wraps, j on i") << 255 << 0 << true;
+    QTest::newRow("j on i") << 77 << 0 << true;
+    QTest::newRow("j on next i") << 77 << 1 << true;
+    QTest::newRow("j on next i at wrap") << 254 << 1 << true;
+    QTest::newRow("never keyed") << 0 << -1 << false;
+}
+
+void TestRc4::bulkFromAnyState()
+{
+    QFETCH(int, startI);
+    QFETCH(int, landOn);
+    QFETCH(bool, keyedFirst);
+
+    Rc4State start = keyedFirst ? keyed(randomBytes(13)) : Rc4State();
+    start.idxI = static_cast<std::int16_t>(startI);
+    start.idxJ = 201;
+    if (landOn >= 0) {
+        start.idxJ = jLandingOn(start, (startI + 1 + landOn) & 255);
+        Rc4State probe = start;
+        probe.EnDeCryptSingle(0);
+        QCOMPARE(probe.idxJ, std::int16_t((probe.idxI + landOn) & 255));
+    }
+
+    const std::size_t lengths[] = {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 63, 64, 65, 4097};
+    for (std::size_t length : lengths) {
+        for (std::size_t inShift = 0; inShift < 4; ++inShift) {
+            const std::size_t outShift = (inShift * 5 + 3) % 8;
+            const Bytes input = randomBytes(length + inShift);
+            const std::span<const std::uint8_t> in(input.data() + inShift, length);
+            Bytes output(length + outShift + 8, 0xA5);
+            const std::span<std::uint8_t> out(output.data() + outShift, length);
+
+            Rc4State reference = start;
+            Bytes want;
+            for (std::uint8_t b : in)
+                want.push_back(reference.EnDeCryptSingle(b));
+
+            Rc4State bulk = start;
+            bulk.transform(in, out);
+            QCOMPARE(Bytes(out.begin(), out.end()), want);
+            QVERIFY(sameState(bulk, reference));
+            // Nothing before or after the output window is written.
+            QVERIFY(std::all_of(output.begin(), output.begin() + outShift,
+                                [](std::uint8_t b) { return b == 0xA5; }));
+            QVERIFY(std::all_of(output.begin() + outShift + length, output.end(),
+                                [](std::uint8_t b) { return b == 0xA5; }));
+        }
+    }
+}
+
+// Millions of steps in one call, so every counter value and a great many j == i swaps occur,
+// then the same stream continued in odd-sized calls that end mid-block.
+void TestRc4::bulkLongRun()
+{
+    const Bytes key = randomBytes(7);
+    const Bytes data = randomBytes((3u << 20) + 5);
+
+    Rc4State reference = keyed(key);
+    Bytes want(data.size());
+    for (std::size_t k = 0; k < data.size(); ++k)
+        want[k] = reference.EnDeCryptSingle(data[k]);
+
+    Rc4State whole = keyed(key);
+    Bytes got(data.size());
+    whole.transform(data, got);
+    QCOMPARE(got, want);
+    QVERIFY(sameState(whole, reference));
+
+    Rc4State pieces = keyed(key);
+    Bytes inPlace = data;
+    std::size_t pos = 0;
+    for (std::size_t chunk = 1; pos < inPlace.size(); chunk = chunk * 3 + 1) {
+        const std::size_t n = std::min(chunk, inPlace.size() - pos);
+        pieces.transform(std::span(inPlace).subspan(pos, n));
+        pos += n;
+    }
+    QCOMPARE(inPlace, want);
+    QVERIFY(sameState(pieces, reference));
 }
 
 void TestRc4::roundTrip()
