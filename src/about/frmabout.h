@@ -43,6 +43,8 @@ public:
     const CreditScroller &scroller() const { return scroller_; }
     CreditScroller &scroller() { return scroller_; }
     bool isTracking() const { return tracking != flagFalse; }
+    // The surfaces frames pass through while the window is loaded; for measuring a frame.
+    ScrollerSurfaces surfaces();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,7 +62,6 @@ private:
     void BeginHoverPause();
     void EndHoverPause();
     void hookedEvent(QEvent::Type type);
-    ScrollerSurfaces surfaces();
 
     const QImage picture_;
     qint16 tracking = flagFalse;

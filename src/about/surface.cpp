@@ -69,14 +69,17 @@ void Surface::print(const QString &text)
     requirePixels();
     if (printLog_)
         printLog_->push_back({text, currentX, currentY, bold()});
-    if (!text.isEmpty()) {
+    // Lines wholly above or below the surface would be cut off anyway; skip rendering them.
+    const float height = lineHeight();
+    const bool visible = currentY < float(image_.height()) && currentY + height > 0.0f;
+    if (visible && !text.isEmpty()) {
         QPainter painter(&image_);
         painter.setFont(font_);
         painter.setPen(foreColor);
         painter.drawText(QPointF(currentX, currentY + float(metrics().ascent())), text);
     }
     currentX = 0;
-    currentY += lineHeight();
+    currentY += height;
 }
 
 void Surface::refresh()
