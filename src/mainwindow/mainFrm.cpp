@@ -41,28 +41,31 @@ void setTextColour(QWidget *label, const QColor &colour)
     label->setPalette(palette);
 }
 
-// A question or message in the middle of a run needs the ordinary pointer, not the hourglass.
-class ArrowWhileAsking final
+} // namespace
+
+// A message or question in the middle of a run needs the ordinary pointer and the user's
+// input; the run resumes afterwards.
+class mainFrm::UserTurn final
 {
 public:
-    explicit ArrowWhileAsking(bool busy)
-        : m_busy(busy)
+    explicit UserTurn(mainFrm &window)
+        : m_window(window)
+        , m_wasBusy(window.m_busy)
     {
-        if (m_busy)
-            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        if (m_wasBusy)
+            m_window.showDefaultPointer();
     }
-    ~ArrowWhileAsking()
+    ~UserTurn()
     {
-        if (m_busy)
-            QApplication::restoreOverrideCursor();
+        if (m_wasBusy)
+            m_window.showBusyPointer();
     }
-    Q_DISABLE_COPY_MOVE(ArrowWhileAsking)
+    Q_DISABLE_COPY_MOVE(UserTurn)
 
 private:
-    bool m_busy;
+    mainFrm &m_window;
+    bool m_wasBusy;
 };
-
-} // namespace
 
 mainFrm::mainFrm(QWidget *parent)
     : QWidget(parent)
@@ -221,8 +224,10 @@ QString mainFrm::fileName()
 
 void mainFrm::showBusyPointer()
 {
-    if (!m_busy)
+    if (!m_busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_inputHold.begin();
+    }
     m_busy = true;
     m_runClock.start();
     m_lastEventPass = -eventPassIntervalMs;
@@ -232,8 +237,10 @@ void mainFrm::showBusyPointer()
 
 void mainFrm::showDefaultPointer()
 {
-    if (m_busy)
+    if (m_busy) {
         QApplication::restoreOverrideCursor();
+        m_inputHold.end();
+    }
     m_busy = false;
     m_runClock.invalidate();
     m_ui->runProgress->hide();
@@ -241,7 +248,7 @@ void mainFrm::showDefaultPointer()
 
 void mainFrm::showMessage(const QString &text)
 {
-    const ArrowWhileAsking arrow(m_busy);
+    const UserTurn turn(*this);
     QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Ok, this);
     box.exec();
@@ -249,7 +256,7 @@ void mainFrm::showMessage(const QString &text)
 
 bool mainFrm::confirmReplace(const QString &path)
 {
-    const ArrowWhileAsking arrow(m_busy);
+    const UserTurn turn(*this);
     const QFileInfo file(path);
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                     tr("%1 already exists in %2.\nDo you want to replace it?")

@@ -3,6 +3,7 @@
 #include "aboutcommand.h"
 #include "commandhost.h"
 #include "filecommands.h"
+#include "inputhold.h"
 #include "rc4.h"
 
 #include <QElapsedTimer>
@@ -48,6 +49,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    class UserTurn;
+
     void Form_Load();
     void txtPatter_Change();
     void txtPatter_Click();
@@ -74,6 +77,7 @@ private:
     AboutCommand m_about;
 
     bool m_busy = false;
+    InputHold m_inputHold;
     QElapsedTimer m_runClock;
     qint64 m_lastEventPass = 0;
 };

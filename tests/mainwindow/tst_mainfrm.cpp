@@ -1,0 +1,697 @@
+#include "drivelist.h"
+#include "filelist.h"
+#include "folderlist.h"
+#include "fontsubstitutes.h"
+#include "inputhold.h"
+#include "mainFrm.h"
+#include "rc4.h"
+#include "volumes.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+using varnok::DriveList;
+using varnok::FileList;
+using varnok::FolderList;
+using varnok::mainFrm;
+
+namespace {
+
+const QString emptyPasswordText =
+    QStringLiteral("You need to enter a password for encrypten or decrypten");
+const QString password = QStringLiteral("Open sesame 42");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The expected ciphertext, from the cipher alone. The passwords used here are plain ASCII,
+// whose key bytes are their character codes.
+QByteArray rc4(const QString &key, QByteArray bytes)
+{
+    const QByteArray keyBytes = key.toLatin1();
+    varnok::Rc4State cipher;
+    cipher.RC4ini({reinterpret_cast<const std::uint8_t *>(keyBytes.constData()),
+                   static_cast<std::size_t>(keyBytes.size())});
+    cipher.transform(
+        {reinterpret_cast<std::uint8_t *>(bytes.data()), static_cast<std::size_t>(bytes.size())});
+    return bytes;
+}
+
+QStringList listedFiles(const FileList *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i)
+        names << list->fileName(i);
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+
+// What a modal message box looked like when it came up, before it was answered.
+struct BoxSeen
+{
+    bool shown = false;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QWidget *parent = nullptr;
+    bool busyPointer = false;
+};
+
+// Waits, from inside whatever event loop runs next, for a modal message box, records it and
+// answers it with `answer`.
+void answerNextBox(BoxSeen *seen, std::function<void(QMessageBox *)> answer)
+{
+    auto *poll = new QTimer(qApp);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            if (++*tries > 2000)
+                poll->deleteLater();
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        seen->shown = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->buttons = box->standardButtons();
+        seen->defaultButton = box->standardButton(box->defaultButton());
+        seen->parent = box->parentWidget();
+        seen->busyPointer = QApplication::overrideCursor() != nullptr &&
+                            QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        answer(box);
+    });
+    poll->start(1);
+}
+
+void pressKey(QMessageBox *box, Qt::Key key)
+{
+    QWidget *target = box->focusWidget() != nullptr ? box->focusWidget() : box;
+    QTest::keyClick(target, key);
+}
+
+void clickRow(QAbstractItemView *view, int row)
+{
+    const QRect rect = view->visualRect(view->model()->index(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+int rowOf(const QAbstractItemView *view, const QString &text)
+{
+    const QAbstractItemModel *model = view->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->index(row, 0).data().toString() == text)
+            return row;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestMainFrm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startState();
+    void panelIsPaintedInLayers();
+    void fontsResolveToInstalledFaces_data();
+    void fontsResolveToInstalledFaces();
+    void tabOrderRunsFromAboutToPassword();
+    void enterAndEscapeTriggerNoButton_data();
+    void enterAndEscapeTriggerNoButton();
+    void selectingFileFillsNameBox();
+    void choosingEncPatternFilters();
+    void typedPatternAppliesAfterEachKeystroke();
+    void openingSubfolderKeepsNameAndPattern();
+    void passwordTakesSixteenCharactersShownAsX();
+    void unreadableDriveIsPutBackSilently();
+    void encryptThenDecryptFromButtons();
+    void emptyPasswordIsRefusedWithMessage_data();
+    void emptyPasswordIsRefusedWithMessage();
+    void replaceQuestion_data();
+    void replaceQuestion();
+    void failureLeavesDefaultPointerAndUsableWindow();
+    void inputHoldDefersInputInOrder();
+    void longRunHoldsInputAndWritesSameBytes();
+    void dropOpensFolderAndName_data();
+    void dropOpensFolderAndName();
+    // Ends every event loop: keep it last.
+    void exitEndsEventLoopWithoutClosingWindow();
+
+private:
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    template <typename T>
+    T *control(const char *name) const
+    {
+        auto *widget = m_window->findChild<T *>(QString::fromLatin1(name));
+        if (widget == nullptr)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    void typeInto(QLineEdit *edit, const QString &text);
+    void clickFile(const QString &name);
+
+    QString m_startFolder;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<mainFrm> m_window;
+};
+
+void TestMainFrm::initTestCase()
+{
+    QApplication::setApplicationName(QStringLiteral("Varnok"));
+    varnok::installFontSubstitutes();
+    m_startFolder = QDir::currentPath();
+}
+
+void TestMainFrm::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(writeAll(path("notes.txt"), "Dear diary,\nnothing happened today.\n"));
+    QVERIFY(writeAll(path("letter.doc"), "letter"));
+    QVERIFY(writeAll(path("README"), "no dot in this name"));
+    QVERIFY(writeAll(path("secret.enc"), "\x01\x02\x03"));
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("sub")));
+    QVERIFY(writeAll(path("sub/inner.txt"), "inner"));
+    QVERIFY(writeAll(path("sub/inner.doc"), "inner doc"));
+    // The picker starts in the process's current folder.
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_window = std::make_unique<mainFrm>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestMainFrm::cleanup()
+{
+    m_window.reset();
+    QDir::setCurrent(m_startFolder);
+    m_dir.reset();
+}
+
+void TestMainFrm::typeInto(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void TestMainFrm::clickFile(const QString &name)
+{
+    auto *files = control<FileList>("filList");
+    const int row = rowOf(files, name);
+    QVERIFY2(row >= 0, qPrintable(name));
+    clickRow(files, row);
+}
+
+void TestMainFrm::startState()
+{
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Varnok Encryptor"));
+    QCOMPARE(m_window->minimumSize(), QSize(744, 529));
+    QCOMPARE(m_window->maximumSize(), QSize(744, 529));
+
+    auto *patterns = control<QComboBox>("txtPatter");
+    QCOMPARE(patterns->currentText(), QStringLiteral("*.*"));
+    QStringList entries;
+    for (int i = 0; i < patterns->count(); ++i)
+        entries << patterns->itemText(i);
+    QCOMPARE(entries, QStringList({"*.*", "*.txt", "*.doc", "*.enc"}));
+
+    const QString start = QFileInfo(m_dir->path()).canonicalFilePath();
+    QCOMPARE(control<FolderList>("DirList")->path(), start);
+    QCOMPARE(control<FileList>("filList")->folder(), start);
+    QCOMPARE(listedFiles(control<FileList>("filList")),
+             QStringList({"letter.doc", "notes.txt", "README", "secret.enc"}));
+    QVERIFY(control<QLineEdit>("txtpwd")->text().isEmpty());
+    QVERIFY(control<QLineEdit>("txtSave")->text().isEmpty());
+
+    QCOMPARE(m_window->focusWidget(), control<QPushButton>("Command4"));
+    for (auto *button : m_window->findChildren<QPushButton *>()) {
+        QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
+    }
+}
+
+void TestMainFrm::panelIsPaintedInLayers()
+{
+    const QImage shot = m_window->grab().toImage();
+    QCOMPARE(shot.pixelColor(10, 10), QColor(192, 0, 0));  // upper bar
+    QCOMPARE(shot.pixelColor(10, 520), QColor(0, 0, 128)); // lower bar
+    // The white panel lies above the background picture's first column.
+    QCOMPARE(shot.pixelColor(320, 300), QColor(255, 255, 255));
+
+    // The labels are drawn over the pictures, each in its own colour.
+    const auto hasPixel = [&shot](const QRect &rect, const std::function<bool(QColor)> &match) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                if (match(shot.pixelColor(x, y)))
+                    return true;
+            }
+        }
+        return false;
+    };
+    const auto red = [](QColor c) { return c.red() > 150 && c.green() < 60 && c.blue() < 60; };
+    const auto black = [](QColor c) { return c.lightness() < 40; };
+    QVERIFY(hasPixel(control<QWidget>("Label5")->geometry(), red));
+    QVERIFY(hasPixel(control<QWidget>("Label3")->geometry(), black));
+    QVERIFY(hasPixel(control<QWidget>("Label4")->geometry(), black));
+    QVERIFY(hasPixel(control<QWidget>("Label1")->geometry().translated(0, 2), black));
+}
+
+void TestMainFrm::fontsResolveToInstalledFaces_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::newRow("controls") << QStringLiteral("MS Sans Serif");
+    QTest::newRow("titles") << QStringLiteral("Palatino Linotype");
+}
+
+void TestMainFrm::fontsResolveToInstalledFaces()
+{
+    QFETCH(QString, family);
+    // Without a substitute, fontconfig falls back to whatever it likes, often a face of a very
+    // different width that the fixed layout cannot hold.
+    const QString resolved = QFontInfo(QFont(family)).family();
+    const QStringList substitutes = QFont::substitutes(family);
+    QVERIFY2(std::any_of(substitutes.cbegin(), substitutes.cend(),
+                         [&resolved](const QString &face) {
+                             return resolved.startsWith(face, Qt::CaseInsensitive);
+                         }),
+             qPrintable(resolved));
+}
+
+void TestMainFrm::tabOrderRunsFromAboutToPassword()
+{
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QCOMPARE(QApplication::focusWidget(), control<QPushButton>("Command4"));
+
+    const QStringList expected = {"Command3", "Command2",  "Command1", "filList", "DirList",
+                                  "drvList",  "txtPatter", "txtSave",  "txtpwd",  "Command4"};
+    QStringList visited;
+    for (qsizetype step = 0; step < expected.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        // The pattern box's focus sits in its line edit.
+        while (focus != nullptr && !expected.contains(focus->objectName()))
+            focus = focus->parentWidget();
+        visited << (focus != nullptr ? focus->objectName() : QStringLiteral("?"));
+    }
+    QCOMPARE(visited, expected);
+}
+
+void TestMainFrm::enterAndEscapeTriggerNoButton_data()
+{
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<int>("key");
+    for (const char *name : {"Command1", "Command2", "Command4", "txtSave", "txtpwd"}) {
+        QTest::addRow("Enter on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Return);
+        QTest::addRow("Escape on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Escape);
+    }
+}
+
+void TestMainFrm::enterAndEscapeTriggerNoButton()
+{
+    QFETCH(QString, focused);
+    QFETCH(int, key);
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt"));
+    QWidget *target = m_window->findChild<QWidget *>(focused);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key(key));
+    QTest::qWait(20);
+
+    QVERIFY(!QFile::exists(path("notes.txt.enc")));
+    QVERIFY(!QFile::exists(path("notes")));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QVERIFY(m_window->isVisible());
+}
+
+void TestMainFrm::selectingFileFillsNameBox()
+{
+    auto *name = control<QLineEdit>("txtSave");
+    clickFile(QStringLiteral("notes.txt"));
+    QCOMPARE(name->text(), QStringLiteral("notes.txt"));
+
+    // Keys select as well; the next entry by name order.
+    auto *files = control<FileList>("filList");
+    QTest::keyClick(files, Qt::Key_Down);
+    QCOMPARE(name->text(), files->fileName(files->selectedIndex()));
+    QVERIFY(name->text() != QStringLiteral("notes.txt"));
+    QVERIFY(!name->text().contains(u'/'));
+}
+
+void TestMainFrm::choosingEncPatternFilters()
+{
+    auto *patterns = control<QComboBox>("txtPatter");
+    auto *files = control<FileList>("filList");
+    const auto choose = [patterns](int row) {
+        patterns->showPopup();
+        QAbstractItemView *popup = patterns->view();
+        QVERIFY(QTest::qWaitForWindowExposed(popup->window()));
+        clickRow(popup, row);
+    };
+
+    choose(3);
+    QCOMPARE(patterns->currentText(), QStringLiteral("*.enc"));
+    QCOMPARE(listedFiles(files), QStringList({"secret.enc"}));
+
+    choose(0);
+    QCOMPARE(listedFiles(files), QStringList({"letter.doc", "notes.txt", "README", "secret.enc"}));
+}
+
+void TestMainFrm::typedPatternAppliesAfterEachKeystroke()
+{
+    QLineEdit *edit = control<QComboBox>("txtPatter")->lineEdit();
+    auto *files = control<FileList>("filList");
+    // Real focus, so that anything reacting to typing in a focused box takes part.
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+
+    const QString typed = QStringLiteral("*.txt");
+    for (qsizetype length = 1; length <= typed.size(); ++length) {
+        QTest::keyClick(edit, typed.at(length - 1).toLatin1());
+        QCOMPARE(edit->text(), typed.left(length));
+        QCOMPARE(files->pattern(), typed.left(length));
+        if (typed.left(length) == QStringLiteral("*.t"))
+            QCOMPARE(files->count(), 0);
+    }
+    QCOMPARE(listedFiles(files), QStringList({"notes.txt"}));
+    // Typing never adds the text to the list.
+    QCOMPARE(control<QComboBox>("txtPatter")->count(), 4);
+}
+
+void TestMainFrm::openingSubfolderKeepsNameAndPattern()
+{
+    clickFile(QStringLiteral("notes.txt"));
+    QLineEdit *patternEdit = control<QComboBox>("txtPatter")->lineEdit();
+    typeInto(patternEdit, QStringLiteral("*.txt"));
+
+    auto *folders = control<FolderList>("DirList");
+    const int row = rowOf(folders, QStringLiteral("sub"));
+    QVERIFY(row >= 0);
+    const QRect rect = folders->visualRect(folders->model()->index(row, 0));
+    // A double-click is a click followed by the second press that the system reports as one.
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+
+    const QString sub = QFileInfo(path("sub")).canonicalFilePath();
+    QCOMPARE(folders->path(), sub);
+    QCOMPARE(control<FileList>("filList")->folder(), sub);
+    QCOMPARE(listedFiles(control<FileList>("filList")), QStringList({"inner.txt"}));
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
+}
+
+void TestMainFrm::passwordTakesSixteenCharactersShownAsX()
+{
+    auto *box = control<QLineEdit>("txtpwd");
+    box->setFocus();
+    QTest::keyClicks(box, QStringLiteral("abcdefghijklmnopq"));
+    QCOMPARE(box->text(), QStringLiteral("abcdefghijklmnop"));
+    QCOMPARE(box->displayText(), QString(16, u'X'));
+
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, QStringLiteral(" !"));
+    QCOMPARE(box->text(), QStringLiteral("abcdefghijklmno "));
+}
+
+void TestMainFrm::unreadableDriveIsPutBackSilently()
+{
+    const QString good = QFileInfo(m_dir->path()).canonicalFilePath() + "/vol-a";
+    const QString gone = QFileInfo(m_dir->path()).canonicalFilePath() + "/vol-b";
+    QVERIFY(QDir().mkpath(good + "/deeper"));
+    QVERIFY(writeAll(good + "/deeper/deep.txt", "deep"));
+    auto *drives = control<DriveList>("drvList");
+    auto *folders = control<FolderList>("DirList");
+    auto *files = control<FileList>("filList");
+
+    drives->setVolumeRoots({good, gone});
+    QCOMPARE(drives->drive(), good);
+    QCOMPARE(folders->path(), good);
+    QVERIFY(folders->setPath(good + "/deeper"));
+    QCOMPARE(files->folder(), good + "/deeper");
+
+    // The user picks the volume that has gone away.
+    drives->setFocus();
+    QTest::keyClick(drives, Qt::Key_Down);
+    QTest::qWait(20);
+
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(drives->drive(), good);
+    QCOMPARE(folders->path(), good + "/deeper");
+    QCOMPARE(listedFiles(files), QStringList({"deep.txt"}));
+}
+
+void TestMainFrm::encryptThenDecryptFromButtons()
+{
+    const QByteArray plain = readAll(path("notes.txt"));
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    clickFile(QStringLiteral("notes.txt"));
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+
+    QCOMPARE(readAll(path("notes.txt.enc")), rc4(password, plain));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+    QVERIFY(QFile::remove(path("notes.txt")));
+    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt.enc"));
+    QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+    QCOMPARE(readAll(path("notes.txt")), plain);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestMainFrm::emptyPasswordIsRefusedWithMessage_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("Encrypt") << QStringLiteral("Command1") << QStringLiteral("secret.enc.enc");
+    QTest::newRow("Decrypt") << QStringLiteral("Command2") << QStringLiteral("secret");
+}
+
+void TestMainFrm::emptyPasswordIsRefusedWithMessage()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, output);
+    clickFile(QStringLiteral("secret.enc"));
+    BoxSeen seen;
+    answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
+    QTest::mouseClick(m_window->findChild<QPushButton *>(button), Qt::LeftButton);
+
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.text, emptyPasswordText);
+    QCOMPARE(seen.title, QStringLiteral("Varnok"));
+    QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(seen.parent, m_window.get());
+    QVERIFY(!seen.busyPointer);
+    QVERIFY(!QFile::exists(path(output)));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestMainFrm::replaceQuestion_data()
+{
+    QTest::addColumn<int>("answerKey");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("Enter keeps the file") << int(Qt::Key_Return) << false;
+    QTest::newRow("Escape keeps the file") << int(Qt::Key_Escape) << false;
+    QTest::newRow("Y replaces it") << int(Qt::Key_Y) << true;
+}
+
+void TestMainFrm::replaceQuestion()
+{
+    QFETCH(int, answerKey);
+    QFETCH(bool, replaced);
+    const QByteArray previous = "an older encrypted copy that is longer than the new one";
+    QVERIFY(writeAll(path("notes.txt.enc"), previous));
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    clickFile(QStringLiteral("notes.txt"));
+
+    BoxSeen seen;
+    answerNextBox(&seen, [answerKey](QMessageBox *box) { pressKey(box, Qt::Key(answerKey)); });
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+
+    QVERIFY(seen.shown);
+    QVERIFY2(seen.text.contains(QStringLiteral("notes.txt.enc")), qPrintable(seen.text));
+    QCOMPARE(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(seen.defaultButton, QMessageBox::No);
+    QCOMPARE(seen.parent, m_window.get());
+    QVERIFY(!seen.busyPointer);
+    QCOMPARE(readAll(path("notes.txt.enc")),
+             replaced ? rc4(password, readAll(path("notes.txt"))) : previous);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
+{
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("missing.txt"));
+    BoxSeen seen;
+    answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+
+    QVERIFY(seen.shown);
+    QVERIFY2(seen.text.contains(QStringLiteral("missing.txt")), qPrintable(seen.text));
+    QVERIFY(!seen.busyPointer);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QVERIFY(!QFile::exists(path("missing.txt.enc")));
+    QVERIFY(m_window->isEnabled());
+
+    // The next command works as if nothing had happened.
+    clickFile(QStringLiteral("letter.doc"));
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    QCOMPARE(readAll(path("letter.doc.enc")), rc4(password, "letter"));
+}
+
+void TestMainFrm::inputHoldDefersInputInOrder()
+{
+    QLineEdit edit;
+    varnok::InputHold hold;
+    hold.begin();
+    QTest::keyClicks(&edit, QStringLiteral("abc"));
+    QTest::mouseClick(&edit, Qt::LeftButton);
+    QCOMPARE(edit.text(), QString());
+
+    hold.end();
+    QTRY_COMPARE(edit.text(), QStringLiteral("abc"));
+    // Once released, input goes straight through again.
+    QTest::keyClicks(&edit, QStringLiteral("d"));
+    QCOMPARE(edit.text(), QStringLiteral("abcd"));
+}
+
+void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
+{
+    // Large enough for the run to let the window paint several times.
+    QByteArray big(48 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7919) >> 5);
+    QVERIFY(writeAll(path("big.bin"), big));
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("big.bin"));
+
+    bool firedDuringRun = false;
+    Qt::CursorShape pointerDuringRun = Qt::ArrowCursor;
+    QString nameAfterClickDuringRun;
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [&] {
+        if (QApplication::overrideCursor() == nullptr)
+            return;
+        poll->stop();
+        firedDuringRun = true;
+        pointerDuringRun = QApplication::overrideCursor()->shape();
+        clickFile(QStringLiteral("notes.txt"));
+        nameAfterClickDuringRun = control<QLineEdit>("txtSave")->text();
+    });
+    poll->start(0);
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    poll->stop();
+    delete poll;
+
+    QVERIFY(firedDuringRun);
+    QCOMPARE(pointerDuringRun, Qt::WaitCursor);
+    QCOMPARE(nameAfterClickDuringRun, QStringLiteral("big.bin"));
+    QVERIFY(readAll(path("big.bin.enc")) == rc4(password, big));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QVERIFY(!control<QProgressBar>("runProgress")->isVisible());
+    // The click given during the run is handled once the run is over.
+    QTRY_COMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
+}
+
+void TestMainFrm::dropOpensFolderAndName_data()
+{
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("one file") << QStringList{"sub/inner.txt"} << true << "sub"
+                              << "inner.txt";
+    QTest::newRow("a folder") << QStringList{"sub"} << true << "sub"
+                              << "kept.txt";
+    QTest::newRow("several files, first counts")
+        << QStringList{"sub/inner.doc", "notes.txt"} << true << "sub"
+        << "inner.doc";
+    QTest::newRow("nothing local") << QStringList{} << false << ""
+                                   << "kept.txt";
+}
+
+void TestMainFrm::dropOpensFolderAndName()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, accepted);
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("kept.txt"));
+    typeInto(control<QComboBox>("txtPatter")->lineEdit(), QStringLiteral("*.*"));
+
+    QMimeData mime;
+    QList<QUrl> urls = {QUrl(QStringLiteral("https://example.org/file.txt"))};
+    for (const QString &entry : dropped)
+        urls << QUrl::fromLocalFile(path(entry));
+    mime.setUrls(urls);
+    const QPoint at(500, 300);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(m_window.get(), &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+    if (accepted) {
+        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_window.get(), &drop);
+    }
+
+    const QString expectedFolder = QFileInfo(path(folder)).canonicalFilePath();
+    QCOMPARE(control<FolderList>("DirList")->path(), expectedFolder);
+    QCOMPARE(control<FileList>("filList")->folder(), expectedFolder);
+    QCOMPARE(control<DriveList>("drvList")->drive(),
+             varnok::VolumeRegistry::instance().rootOf(expectedFolder));
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), name);
+    QCOMPARE(control<QLineEdit>("txtpwd")->text(), password);
+    QCOMPARE(control<FileList>("filList")->pattern(), QStringLiteral("*.*"));
+}
+
+void TestMainFrm::exitEndsEventLoopWithoutClosingWindow()
+{
+    QEventLoop loop;
+    QTimer::singleShot(
+        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton); });
+    QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
+    QCOMPARE(loop.exec(), 0);
+    // No closing step ran: the window was neither closed nor hidden by the button.
+    QVERIFY(m_window->isVisible());
+}
+
+QTEST_MAIN(TestMainFrm)
+#include "tst_mainfrm.moc"
