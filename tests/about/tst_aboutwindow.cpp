@@ -1,5 +1,6 @@
 #include "aboutcommand.h"
 #include "frmabout.h"
+#include "pointerhook.h"
 #include "surface.h"
 
 #include <QApplication>
@@ -59,6 +60,9 @@ private slots:
     void keysOnRelease();
     void closeButtonAndCloseRequestClose_data();
     void closeButtonAndCloseRequestClose();
+    void closedPictureNoLongerReachesTheWindow();
+    void activationWhilePausedDrawsOneFrame();
+    void hookForwardsOnlyAttachedEvents();
     void reopeningLoadsAnew();
     void fullListDoesNotStopTheLoad();
     void aboutCommandKeepsOneWindow();
@@ -225,15 +229,74 @@ void TestAboutWindow::closeButtonAndCloseRequestClose()
         QVERIFY(window->close());
     QVERIFY(!form->isLoaded());
     QVERIFY(openAboutWindows().isEmpty());
-
-    // Unhooked before it goes: pointer events reaching the old picture change nothing.
-    if (picture) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(picture, &move);
-        QVERIFY(!form->isTracking());
-    }
     QTRY_VERIFY(window.isNull());
+    QVERIFY(picture.isNull());
+}
+
+void TestAboutWindow::closedPictureNoLongerReachesTheWindow()
+{
+    openForm();
+    QPointer<QWidget> oldPicture = child("picOut");
+    QVERIFY(form->window()->close());
+    form->Show();
+    // The closed window's picture is not deleted yet; its pointer events must not pause the
+    // new window.
+    QVERIFY(oldPicture);
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(oldPicture, &move);
+    QVERIFY(!form->isTracking());
+    QVERIFY(timer()->isActive());
+}
+
+void TestAboutWindow::activationWhilePausedDrawsOneFrame()
+{
+    QWidget *window = openForm();
+    QTest::mouseMove(child("picOut"), QPoint(200, 200));
+    QVERIFY(!timer()->isActive());
+    const float pausedAt = form->scroller().scrollY;
+
+    QWidget other;
+    other.setGeometry(0, 0, 50, 50);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QCOMPARE(form->scroller().scrollY, pausedAt);
+
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(form->scroller().scrollY, pausedAt - 1.0f);
+    QVERIFY(!timer()->isActive());
+}
+
+void TestAboutWindow::hookForwardsOnlyAttachedEvents()
+{
+    QList<QEvent::Type> seen;
+    PointerHook hook([&seen](QEvent::Type type) { seen.append(type); });
+    QWidget picture;
+    QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), QPointF(1, 1), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QEvent leave(QEvent::Leave);
+    const auto sendBoth = [&] {
+        QCoreApplication::sendEvent(&picture, &move);
+        QCoreApplication::sendEvent(&picture, &leave);
+    };
+
+    hook.attach(&picture, QEvent::Leave);
+    hook.attach(&picture, QEvent::MouseMove);
+    QVERIFY(picture.hasMouseTracking());
+    sendBoth();
+    QCOMPARE(seen, (QList<QEvent::Type>{QEvent::MouseMove, QEvent::Leave}));
+
+    seen.clear();
+    hook.detach(&picture, QEvent::Leave);
+    sendBoth();
+    QCOMPARE(seen, QList<QEvent::Type>{QEvent::MouseMove});
+
+    seen.clear();
+    hook.detach(&picture, QEvent::MouseMove);
+    sendBoth();
+    QVERIFY(seen.isEmpty());
 }
 
 void TestAboutWindow::reopeningLoadsAnew()
