@@ -124,6 +124,9 @@ void TestAboutWindow::opensBorderlessAndCentred()
     QCOMPARE(form->scroller().bufTop, 174);
     QCOMPARE(form->scroller().bufWidth, 384);
     QCOMPARE(form->scroller().bufHeight, 116);
+    // Frames are composed in full only when the composing surface is exactly the band.
+    QCOMPARE(form->surfaces().picBuffer->image().size(), band.size());
+    QCOMPARE(form->surfaces().picBackBuffer->image().size(), band.size());
     QCOMPARE(timer()->interval(), 20);
     QVERIFY(timer()->isActive());
 }
