@@ -230,14 +230,15 @@ void TestRc4::bulkInPlaceAndShortChunks()
     }
 }
 
-// Start states the unrolled loop must get right from its very first step: i wrapping from
-// 255, j landing on i (a swap with itself) or on the next i (whose entry the swap just
-// moved), and the all-zero state of a never keyed object. Each runs out of place, with input
-// and output at different misalignments, over lengths around the unrolled block size.
+// Start states the transform must get right from its very first step: i wrapping from 255,
+// j landing on i (a swap with itself) or on a later i whose entry the swap just changed,
+// both where single steps run and at the start of a block of steps, and the all-zero state
+// of a never keyed object. Each runs out of place, with input and output at different
+// misalignments, over lengths around the block size.
 void TestRc4::bulkFromAnyState_data()
 {
     QTest::addColumn<int>("startI");
-    QTest::addColumn<int>("landOn"); // -1: keep j, 0: j lands on i, 1: on the next i
+    QTest::addColumn<int>("landOn"); // -1: keep j, n >= 0: the first step's j is its i + n
     QTest::addColumn<bool>("keyedFirst");
 
     QTest::newRow("fresh") << 0 << -1 << true;
@@ -246,6 +247,10 @@ void TestRc4::bulkFromAnyState_data()
     QTest::newRow("j on i") << 77 << 0 << true;
     QTest::newRow("j on next i") << 77 << 1 << true;
     QTest::newRow("j on next i at wrap") << 254 << 1 << true;
+    QTest::newRow("block start, j on i") << 71 << 0 << true;
+    QTest::newRow("block start, j on next i") << 71 << 1 << true;
+    QTest::newRow("block start, j on i + 7") << 71 << 7 << true;
+    QTest::newRow("block start, j on i + 8") << 71 << 8 << true;
     QTest::newRow("never keyed") << 0 << -1 << false;
 }
 
