@@ -13,6 +13,7 @@ namespace varnok {
 FileList::FileList(QWidget *parent)
     : QListView(parent)
     , m_model(new QStringListModel(this))
+    , m_reader(FolderReader::Kind::Files)
     , m_folder(QDir::currentPath())
     , m_pattern(QStringLiteral("*.*"))
 {
@@ -65,13 +66,16 @@ QString FileList::fileName(int index) const
 void FileList::reload()
 {
     QStringList shown;
-    if (const std::optional<FolderEntries> entries = scanFolder(m_folder)) {
+    if (const std::optional<QStringList> files = m_reader.read(m_folder)) {
         const FilePattern filter(m_pattern);
-        for (const QString &name : entries->files) {
-            if (filter.matches(name))
-                shown << name;
+        if (filter.matchesEverything()) {
+            shown = *files;
+        } else {
+            for (const QString &name : *files) {
+                if (filter.matches(name))
+                    shown << name;
+            }
         }
-        sortForDisplay(shown);
     }
     // One reset for the whole list: the view drops its selection and lays out once.
     m_model->setStringList(shown);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "folderscan.h"
+
 #include <QListView>
 
 class QStringListModel;
@@ -55,6 +57,7 @@ private:
     void reload();
 
     QStringListModel *m_model;
+    FolderReader m_reader;
     QString m_folder;
     QString m_pattern;
     int m_userInputDepth = 0;

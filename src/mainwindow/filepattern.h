@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <QStringView>
 
 namespace varnok {
@@ -17,6 +17,8 @@ public:
     explicit FilePattern(const QString &text);
 
     bool matches(QStringView name) const;
+    // True when every name matches, so a caller can skip asking name by name.
+    bool matchesEverything() const { return m_matchesEverything; }
 
 private:
     struct Alternative
@@ -26,11 +28,11 @@ private:
         bool noDotAllowed; // "x.": the name must not contain a dot
     };
 
-    static bool globMatches(QStringView glob, QStringView foldedName);
-    bool alternativeMatches(const Alternative &alternative, QStringView foldedName,
-                            bool hasDot) const;
+    static bool alternativeMatches(const Alternative &alternative, QStringView name, bool hasDot);
+    static bool globMatches(QStringView foldedGlob, QStringView name);
 
     QList<Alternative> m_alternatives;
+    bool m_matchesEverything = false;
 };
 
 } // namespace varnok

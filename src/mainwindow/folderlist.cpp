@@ -75,6 +75,7 @@ QStringList chainFrom(const QString &root, const QString &path)
 FolderList::FolderList(QWidget *parent)
     : QListView(parent)
     , m_model(new QStandardItemModel(this))
+    , m_reader(FolderReader::Kind::Subfolders)
 {
     setModel(m_model);
     setItemDelegate(new IndentDelegate(this));
@@ -95,14 +96,13 @@ bool FolderList::setPath(const QString &path)
     if (path.isEmpty())
         return false;
     const QString target = absoluteClean(path);
-    std::optional<FolderEntries> entries = scanFolder(target);
-    if (!entries)
+    const std::optional<QStringList> subfolders = m_reader.read(target);
+    if (!subfolders)
         return false; // missing, not a folder, or not ours to list
     const bool moved = target != m_path;
     m_path = target;
     m_lastShown.insert(chainRoot(target), target);
-    sortForDisplay(entries->subfolders);
-    showRows(entries->subfolders);
+    showRows(*subfolders);
     if (moved)
         emit changed();
     return true;

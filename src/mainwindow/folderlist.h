@@ -1,5 +1,7 @@
 #pragma once
 
+#include "folderscan.h"
+
 #include <QHash>
 #include <QListView>
 
@@ -41,6 +43,7 @@ private:
     void openRow(const QModelIndex &index);
 
     QStandardItemModel *m_model;
+    FolderReader m_reader;
     QString m_path;
     // Per volume root, the folder last shown on it: the "current folder" a volume opens on.
     QHash<QString, QString> m_lastShown;

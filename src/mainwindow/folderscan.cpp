@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,32 +56,56 @@ struct DirCloser
 
 } // namespace
 
-std::optional<FolderEntries> scanFolder(const QString &folder)
+std::optional<QStringList> FolderReader::read(const QString &folder)
+{
+    std::optional<QByteArray> raw = readRaw(folder);
+    if (!raw)
+        return std::nullopt;
+    if (folder != m_folder || *raw != m_raw) {
+        m_names = decodeSorted(*raw);
+        m_raw = std::move(*raw);
+        m_folder = folder;
+    }
+    return m_names;
+}
+
+std::optional<QByteArray> FolderReader::readRaw(const QString &folder) const
 {
     const QByteArray encoded = QFile::encodeName(folder);
     std::unique_ptr<DIR, DirCloser> dir(opendir(encoded.constData()));
     if (!dir)
         return std::nullopt;
     const int fd = dirfd(dir.get());
-    FolderEntries entries;
+    const EntryKind wanted = m_kind == Kind::Files ? EntryKind::File : EntryKind::Folder;
+    QByteArray names;
     while (const dirent *entry = readdir(dir.get())) {
         if (entry->d_name[0] == '.')
             continue; // hidden, and the "." and ".." links
-        const EntryKind kind = entryKind(fd, *entry);
-        if (kind == EntryKind::File)
-            entries.files << QFile::decodeName(entry->d_name);
-        else if (kind == EntryKind::Folder)
-            entries.subfolders << QFile::decodeName(entry->d_name);
+        if (entryKind(fd, *entry) == wanted) {
+            names.append(entry->d_name);
+            names.append('\0');
+        }
     }
-    return entries;
+    return names;
 }
 
-void sortForDisplay(QStringList &names)
+// Sorted ignoring letter case, then by exact text so that the order is total. Folding each name
+// once, rather than in every comparison, is what keeps 100,000 names quick to sort.
+QStringList FolderReader::decodeSorted(const QByteArray &names)
 {
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int folded = a.compare(b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    });
+    std::vector<std::pair<QString, QString>> keyed; // (folded, name)
+    for (const char *next = names.constData(); next < names.constData() + names.size();) {
+        const qsizetype length = qstrlen(next);
+        QString name = QFile::decodeName(QByteArray::fromRawData(next, length));
+        keyed.emplace_back(name.toCaseFolded(), std::move(name));
+        next += length + 1;
+    }
+    std::sort(keyed.begin(), keyed.end());
+    QStringList sorted;
+    sorted.reserve(static_cast<qsizetype>(keyed.size()));
+    for (auto &entry : keyed)
+        sorted.append(std::move(entry.second));
+    return sorted;
 }
 
 } // namespace varnok

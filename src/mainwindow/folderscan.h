@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -7,20 +8,38 @@
 
 namespace varnok {
 
-// What a folder holds, as the picker shows it: hidden (dot) entries are left out.
-struct FolderEntries
+// Lists one kind of entry of a folder, as the picker shows it: hidden (dot) entries are left out
+// and names are sorted ignoring letter case.
+//
+// Reads straight from the directory stream, so that a folder of a hundred thousand files costs
+// little more than the kernel's own listing. Every read really reads the folder, but names are
+// decoded and sorted again only when the listing differs from the previous read's: the pattern
+// box re-reads on each keystroke, and an unchanged folder should not be re-sorted each time.
+class FolderReader final
 {
-    QStringList files;      // regular files, and links to them
-    QStringList subfolders; // folders, and links to them
+public:
+    enum class Kind {
+        Files,      // regular files, and links to them
+        Subfolders, // folders, and links to them
+    };
+
+    explicit FolderReader(Kind kind)
+        : m_kind(kind)
+    {}
+
+    // Nothing when the folder cannot be opened (missing, not a folder, not listable). Entries
+    // that vanish while the folder is read are simply missed.
+    std::optional<QStringList> read(const QString &folder);
+
+private:
+    // The names in directory order, each followed by a NUL.
+    std::optional<QByteArray> readRaw(const QString &folder) const;
+    static QStringList decodeSorted(const QByteArray &names);
+
+    Kind m_kind;
+    QString m_folder;
+    QByteArray m_raw;
+    QStringList m_names;
 };
-
-// Reads the folder once, straight from the directory stream so that a folder of a hundred
-// thousand files costs no more than the kernel's own listing. Returns nothing when the folder
-// cannot be opened; entries that vanish while it is read are simply missed. Names come in the
-// directory's own order.
-std::optional<FolderEntries> scanFolder(const QString &folder);
-
-// Sorts names for display: ignoring letter case, then by exact text so the order is total.
-void sortForDisplay(QStringList &names);
 
 } // namespace varnok
