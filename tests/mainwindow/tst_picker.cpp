@@ -161,6 +161,16 @@ void TestPicker::fileListRereadsOnEverySet()
     QVERIFY(QFile::remove(path(QStringLiteral("secret.enc"))));
     list.setFolder(m_dir.path());
     QCOMPARE(entries(list), QStringList{"new.enc"});
+
+    // Changes that keep the listing's size: a rename to a name of the same length, and a file
+    // replaced by a folder of the same name.
+    QVERIFY(QFile::rename(path(QStringLiteral("new.enc")), path(QStringLiteral("old.enc"))));
+    list.setPattern(QStringLiteral("*.enc"));
+    QCOMPARE(entries(list), QStringList{"old.enc"});
+    QVERIFY(QFile::remove(path(QStringLiteral("old.enc"))));
+    makeFolder(path(QStringLiteral("old.enc")));
+    list.setPattern(QStringLiteral("*.enc"));
+    QCOMPARE(entries(list), QStringList{});
 }
 
 void TestPicker::fileListSurvivesUnreadableFolders()
