@@ -81,6 +81,9 @@ void FileCommands::decrypt() noexcept
 
 void FileCommands::run(Direction direction) noexcept
 {
+    if (m_running)
+        return;
+    m_running = true;
     try {
         runSteps(direction);
     } catch (const std::exception &e) {
@@ -88,6 +91,7 @@ void FileCommands::run(Direction direction) noexcept
     } catch (...) {
         tellUser(tr("The command stopped because of an unexpected error."));
     }
+    m_running = false;
 }
 
 void FileCommands::runSteps(Direction direction)

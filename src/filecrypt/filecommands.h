@@ -22,7 +22,9 @@ public:
     FileCommands(Rc4State &cipher, CommandHost &host);
     Q_DISABLE_COPY_MOVE(FileCommands)
 
-    // Neither lets an exception out: every failure ends as a message to the host.
+    // Neither lets an exception out: every failure ends as a message to the host. A call made
+    // while a command runs (from a host that lets events through) is ignored, as the cipher
+    // state is in use.
     void encrypt() noexcept;
     void decrypt() noexcept;
 
@@ -45,6 +47,7 @@ private:
 
     Rc4State &m_cipher;
     CommandHost &m_host;
+    bool m_running = false;
 };
 
 } // namespace varnok

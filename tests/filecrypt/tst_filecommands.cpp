@@ -596,6 +596,24 @@ private slots:
             QCOMPARE(contents(path("in.enc")), QByteArray("old"));
     }
 
+    // A window that keeps painting during a run also passes on clicks: a second command
+    // must not start on the cipher state the first one is using.
+    void clickDuringRunIsIgnored()
+    {
+        const QByteArray plain = randomBytes(3 * block);
+        QVERIFY(writeFile(path("input.bin"), plain));
+        m_host.name = QStringLiteral("input.bin");
+        FileCommands commands(m_cipher, m_host);
+        m_host.onProgress = [&commands](qint64, qint64) { commands.decrypt(); };
+
+        commands.encrypt();
+
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(m_host.pointer, QStringList({"busy", "default"}));
+        QCOMPARE(entries(), QSet<QString>({"input.bin", "input.bin.enc"}));
+        QCOMPARE(contents(path("input.bin.enc")), rc4("secret", plain));
+    }
+
     // A sparse file past 4 GiB: its full length reaches the loop. The host stops the run
     // after the first block, which must then leave nothing behind.
     void lengthBeyondFourGiB()
