@@ -2,6 +2,7 @@
 
 #include "volumes.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -46,8 +47,12 @@ void DriveList::fillFromRegistry()
         // Refilling is not a change of drive; only a different final selection is one.
         const QSignalBlocker blocker(this);
         clear();
-        for (const QString &root : registry.roots())
+        for (const QString &root : registry.roots()) {
             addItem(registry.isNetwork(root) ? networkIcon : diskIcon, root, root);
+            setItemData(count() - 1, root, Qt::ToolTipRole);
+        }
+        // The box is narrow; its list opens wide enough for the longest mount path.
+        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
         const int kept = findData(previous);
         setCurrentIndex(kept >= 0 ? kept : 0);
     }

@@ -110,6 +110,8 @@ bool FolderList::setPath(const QString &path)
 
 bool FolderList::setDrive(const QString &volumeRoot)
 {
+    if (volumeRoot.isEmpty())
+        return false; // no volume selected at all
     const QString root = absoluteClean(volumeRoot);
     const QString remembered = m_lastShown.value(root);
     // The remembered folder may have gone since; the volume's root is the next best place.

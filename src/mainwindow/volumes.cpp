@@ -166,8 +166,10 @@ VolumeRegistry &VolumeRegistry::instance()
 void VolumeRegistry::setRoots(const QStringList &roots)
 {
     QStringList cleaned;
-    for (const QString &root : roots)
-        cleaned << cleanRoot(root);
+    for (const QString &root : roots) {
+        if (root.startsWith(QLatin1Char('/')))
+            cleaned << cleanRoot(root);
+    }
     sortRoots(cleaned);
     replace(cleaned, {});
 }
