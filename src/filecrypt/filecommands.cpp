@@ -15,6 +15,11 @@ namespace varnok {
 namespace {
 
 const QString encryptedSuffix = QStringLiteral(".enc");
+
+QString emptyPasswordMessage()
+{
+    return QStringLiteral("You need to enter a password for encrypten or decrypten");
+}
 constexpr qsizetype decryptCut = 4; // Decrypt removes this many characters from the name
 
 QString shown(const QString &path)
@@ -99,30 +104,30 @@ void FileCommands::runSteps(Direction direction)
     m_cipher.idxI = 0;
     m_cipher.idxJ = 0;
     if (m_host.passwordText().isEmpty()) {
-        tellUser(QStringLiteral("You need to enter a password for encrypten or decrypten"));
+        tellUser(emptyPasswordMessage());
         return;
     }
     if (!keyCipher())
         return;
     BusyPointer busy(m_host);
+    const auto stop = [&busy, this](const QString &why) {
+        busy.hide();
+        tellUser(why);
+    };
     const QString folder = m_host.folderPath();
     const QString name = m_host.fileName();
     curFile = folder + u'/' + name;
     const QString input = curFile;
-    std::optional<QString> problem = checkInput(direction, name);
-    const QString output = problem                           ? QString()
-                           : direction == Direction::Encrypt ? input + encryptedSuffix
-                                                             : input.chopped(decryptCut);
-    if (!problem)
-        problem = checkOutput(output);
-    if (!problem && !mayReplace(output, busy))
+    if (const auto refusal = checkInput(direction, name))
+        return stop(*refusal);
+    const QString output =
+        direction == Direction::Encrypt ? input + encryptedSuffix : input.chopped(decryptCut);
+    if (const auto refusal = checkOutput(output))
+        return stop(*refusal);
+    if (!mayReplace(output, busy))
         return;
-    if (!problem)
-        problem = transfer(input, output, direction);
-    if (problem) {
-        busy.hide();
-        tellUser(*problem);
-    }
+    if (const auto failure = transfer(input, output, direction))
+        stop(*failure);
 }
 
 // The password is read afresh for the key, as the host may hand out its current text.
@@ -130,7 +135,7 @@ bool FileCommands::keyCipher()
 {
     const auto key = toWindows1252(m_host.passwordText().toStdU16String());
     if (key && key->empty()) {
-        tellUser(QStringLiteral("You need to enter a password for encrypten or decrypten"));
+        tellUser(emptyPasswordMessage());
         return false;
     }
     if (!key) {

@@ -219,6 +219,15 @@ private slots:
         QCOMPARE(contents(path(name)), input);
     }
 
+    // Nothing is normalised: a folder path ending in the separator gives two in a row.
+    void folderEndingInSeparator()
+    {
+        QVERIFY(writeFile(path("letter.txt"), "text"));
+        m_host.folder = m_folder + u'/';
+        QCOMPARE(run(true, "letter.txt"), m_folder + QStringLiteral("//letter.txt"));
+        QCOMPARE(contents(path("letter.txt.enc")), rc4("secret", "text"));
+    }
+
     // The key is the password's Windows-1252 codes; the bytes are plain RC4 whatever the size
     // relative to the block the commands stream in.
     void bytesArePlainRc4_data()
