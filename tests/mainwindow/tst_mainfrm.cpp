@@ -261,6 +261,12 @@ void TestMainFrm::startState()
     QVERIFY(control<QLineEdit>("txtSave")->text().isEmpty());
 
     QCOMPARE(m_window->focusWidget(), control<QPushButton>("Command4"));
+    // Screen readers need a name and a description for everything that takes input.
+    for (const char *name : {"txtpwd", "txtSave", "txtPatter", "drvList", "DirList", "filList",
+                             "Command1", "Command2", "Command3", "Command4"}) {
+        QVERIFY2(!control<QWidget>(name)->accessibleName().isEmpty(), name);
+        QVERIFY2(!control<QWidget>(name)->accessibleDescription().isEmpty(), name);
+    }
     for (auto *button : m_window->findChildren<QPushButton *>()) {
         QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
     }
