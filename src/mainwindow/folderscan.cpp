@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -54,6 +57,23 @@ struct DirCloser
     void operator()(DIR *dir) const { closedir(dir); }
 };
 
+std::string foldedKey(std::string_view name)
+{
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        const QByteArray raw =
+            QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size()));
+        return QFile::decodeName(raw).toCaseFolded().toStdString();
+    }
+    std::string key(name);
+    for (char &c : key) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return key;
+}
+
 } // namespace
 
 std::optional<QStringList> FolderReader::read(const QString &folder)
@@ -89,22 +109,33 @@ std::optional<QByteArray> FolderReader::readRaw(const QString &folder) const
     return names;
 }
 
-// Sorted ignoring letter case, then by exact text so that the order is total. Folding each name
-// once, rather than in every comparison, is what keeps 100,000 names quick to sort.
+// Sorted ignoring letter case, then by exact text so that the order is total. Each name is
+// folded once into a byte key (ASCII names, the usual case, without leaving the stack), which
+// keeps 100,000 names quick to sort.
 QStringList FolderReader::decodeSorted(const QByteArray &names)
 {
-    std::vector<std::pair<QString, QString>> keyed; // (folded, name)
+    struct Keyed
+    {
+        std::string key;
+        std::string_view name;
+        bool operator<(const Keyed &other) const
+        {
+            return std::tie(key, name) < std::tie(other.key, other.name);
+        }
+    };
+    std::vector<Keyed> keyed;
     for (const char *next = names.constData(); next < names.constData() + names.size();) {
-        const qsizetype length = qstrlen(next);
-        QString name = QFile::decodeName(QByteArray::fromRawData(next, length));
-        keyed.emplace_back(name.toCaseFolded(), std::move(name));
-        next += length + 1;
+        const std::string_view name(next);
+        keyed.push_back({foldedKey(name), name});
+        next += name.size() + 1;
     }
     std::sort(keyed.begin(), keyed.end());
     QStringList sorted;
     sorted.reserve(static_cast<qsizetype>(keyed.size()));
-    for (auto &entry : keyed)
-        sorted.append(std::move(entry.second));
+    for (const Keyed &entry : keyed) {
+        sorted.append(QFile::decodeName(
+            QByteArray::fromRawData(entry.name.data(), static_cast<qsizetype>(entry.name.size()))));
+    }
     return sorted;
 }
 

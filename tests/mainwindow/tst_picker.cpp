@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using varnok::DriveList;
@@ -79,6 +80,7 @@ private slots:
     // File list
     void fileListFilters_data();
     void fileListFilters();
+    void fileListSortsIgnoringCase();
     void fileListRereadsOnEverySet();
     void fileListSurvivesUnreadableFolders();
     void fileListKeepsOneSelection();
@@ -113,6 +115,8 @@ void TestPicker::init()
     for (const char *name : {"notes.txt", "README", "Data.TXT", "report.doc", "secret.enc",
                              "archive.tar.gz", ".hidden", ".hidden.txt"})
         touch(path(QString::fromUtf8(name)));
+    // Not a file one could encrypt: reading a pipe would wait for a writer forever.
+    QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("pipe.txt"))).constData(), 0600), 0);
     makeFolder(path(QStringLiteral("folder.txt")));
     makeFolder(path(QStringLiteral(".git")));
     QVERIFY(QFile::link(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.txt"))));
@@ -147,6 +151,17 @@ void TestPicker::fileListFilters()
     QCOMPARE(entries(list), expected);
     QCOMPARE(list.pattern(), pattern);
     QCOMPARE(list.folder(), m_dir.path());
+}
+
+void TestPicker::fileListSortsIgnoringCase()
+{
+    const QString sub = path(QStringLiteral("sorted"));
+    makeFolder(sub);
+    for (const char *name : {"b.txt", "äB.txt", "a.txt", "C.txt", "A.txt", "Äa.txt"})
+        touch(sub + QLatin1Char('/') + QString::fromUtf8(name));
+    FileList list;
+    list.setFolder(sub);
+    QCOMPARE(entries(list), (QStringList{"A.txt", "a.txt", "b.txt", "C.txt", "Äa.txt", "äB.txt"}));
 }
 
 void TestPicker::fileListRereadsOnEverySet()
