@@ -52,7 +52,7 @@ sanitize)
 bench)
     install_missing
     build build
-    for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done
+    for b in build/bench/*/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs clang-format -i
