@@ -70,6 +70,16 @@ QStringList chainFrom(const QString &root, const QString &path)
     return chain;
 }
 
+QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &folder,
+                       qsizetype depth)
+{
+    auto *item = new QStandardItem(icon, label);
+    item->setData(folder, PathRole);
+    item->setData(static_cast<int>(depth), DepthRole);
+    item->setToolTip(folder);
+    return item;
+}
+
 } // namespace
 
 FolderList::FolderList(QWidget *parent)
@@ -133,25 +143,17 @@ void FolderList::showRows(const QStringList &subfolders)
     const QIcon closedIcon =
         QIcon::fromTheme(QStringLiteral("folder"), style()->standardIcon(QStyle::SP_DirClosedIcon));
     const QStringList chain = chainFrom(chainRoot(m_path), m_path);
-    m_model->clear();
+    QList<QStandardItem *> rows;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &folder = chain.at(depth);
         const QString label = depth == 0 ? folder : QFileInfo(folder).fileName();
-        appendRow(openIcon, label, folder, depth);
+        rows << makeRow(openIcon, label, folder, depth);
     }
     for (const QString &name : subfolders)
-        appendRow(closedIcon, name, joinPath(m_path, name), chain.size());
+        rows << makeRow(closedIcon, name, joinPath(m_path, name), chain.size());
+    m_model->clear();
+    m_model->invisibleRootItem()->appendRows(rows); // one insertion, however many subfolders
     setCurrentIndex(m_model->index(chain.size() - 1, 0));
-}
-
-void FolderList::appendRow(const QIcon &icon, const QString &label, const QString &folder,
-                           qsizetype depth)
-{
-    auto *item = new QStandardItem(icon, label);
-    item->setData(folder, PathRole);
-    item->setData(static_cast<int>(depth), DepthRole);
-    item->setToolTip(folder);
-    m_model->appendRow(item);
 }
 
 void FolderList::openRow(const QModelIndex &index)

@@ -39,7 +39,6 @@ private:
     // The volume root the chain of parents starts at; "/" for a path on no listed volume.
     QString chainRoot(const QString &path) const;
     void showRows(const QStringList &subfolders);
-    void appendRow(const QIcon &icon, const QString &label, const QString &folder, qsizetype depth);
     void openRow(const QModelIndex &index);
 
     QStandardItemModel *m_model;
