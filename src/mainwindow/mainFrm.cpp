@@ -91,7 +91,14 @@ mainFrm::mainFrm(QWidget *parent)
     m_ui->Command4->setFocus();
 }
 
-mainFrm::~mainFrm() = default;
+mainFrm::~mainFrm()
+{
+    // Hiding the window on the way out moves the focus, and the pattern box answers a focus
+    // loss with a notification of its own: no handler may run on a half-destroyed window.
+    const QList<QObject *> controls = findChildren<QObject *>();
+    for (QObject *control : controls)
+        disconnect(control, nullptr, this, nullptr);
+}
 
 void mainFrm::applyFontsAndColours()
 {
@@ -285,14 +292,15 @@ void mainFrm::showProgress(qint64 done, qint64 total)
 
 void mainFrm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!firstLocalPath(event->mimeData()).isEmpty())
+    // A drop is input like any other: none is taken while a command runs.
+    if (!m_busy && !firstLocalPath(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void mainFrm::dropEvent(QDropEvent *event)
 {
     const QString path = firstLocalPath(event->mimeData());
-    if (path.isEmpty())
+    if (m_busy || path.isEmpty())
         return;
     event->acceptProposedAction();
     openDroppedPath(path);
