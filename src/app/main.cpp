@@ -7,7 +7,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    // The application name doubles as the caption of every message box.
+    // Message boxes take their caption from the display name, which falls back to this name.
+    // No display name of its own: the platform would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("Varnok"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     QApplication::setOrganizationName(QStringLiteral("Brindlemoor"));
