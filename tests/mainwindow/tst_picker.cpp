@@ -244,6 +244,8 @@ void TestPicker::entrySelectedByMouse()
 
     list.setPattern(QStringLiteral("*.*")); // a re-read is not the user's doing
     QCOMPARE(list.selectedIndex(), -1);
+    list.setCurrentIndex(list.model()->index(1, 0)); // nor is a selection the program makes
+    QCOMPARE(list.selectedIndex(), 1);
     QCOMPARE(selected.count(), 2);
 }
 
