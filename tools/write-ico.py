@@ -66,11 +66,11 @@ def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
     images = []
-    for spec in argv[2:]:
-        size_text, path = spec.split(":", 1)
+    for entry in argv[2:]:
+        size_text, path = entry.split(":", 1)
         size = int(size_text)
         if not 1 <= size <= 255:
-            sys.exit(f"{spec}: size must lie between 1 and 255")
+            sys.exit(f"{entry}: size must lie between 1 and 255")
         pixels = read_pixels(path, size)
         images.append((size, pack_image(size, pixels, build_palette(path, pixels))))
 
