@@ -12,6 +12,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Varnok"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     QApplication::setOrganizationName(QStringLiteral("Brindlemoor"));
+    // Lets the desktop match the window to its launcher entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brindlemoor.Varnok"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/varnok/varnok.ico")));
     varnok::installFontSubstitutes();
 
