@@ -21,7 +21,7 @@ install_missing() {
     [ ${#missing[@]} -eq 0 ] && return
     echo "Installing: ${missing[*]}"
     as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
 build() { # build-dir [cmake options...]
