@@ -17,7 +17,7 @@ namespace varnok {
 // that memory stays flat whatever the file's size.
 inline constexpr qint64 cryptBlockSize = qint64(1) << 20;
 
-// Called after every block with the bytes written so far and the total.
+// Called after every block with the bytes through the cipher so far and the total.
 using CryptProgress = std::function<void(qint64 done, qint64 total)>;
 
 struct CryptStreamResult
@@ -32,7 +32,12 @@ struct CryptStreamResult
 
 // Reads total bytes from in, passes them through cipher and writes them to out, block by
 // block and in order. Both devices must be open; nothing is closed or committed here. Stops at
-// the first failure: a read or write error, or an input that ends before total bytes.
+// the first failure: a read or write error, or an input that ends before total bytes (or is
+// found shorter than that at the end).
+//
+// The cipher and the progress calls stay on the calling thread; the devices are read and
+// written on a helper thread meanwhile, which has ended by the time this returns or throws.
+// Neither device may be used elsewhere during the call.
 [[nodiscard]] CryptStreamResult cryptStream(QIODevice &in, QIODevice &out, Rc4State &cipher,
                                             qint64 total, const CryptProgress &progress = {});
 

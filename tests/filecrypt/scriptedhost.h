@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,7 @@ public:
     QStringList pointer; // "busy" and "default", in order
     bool busyDuringQuestion = false;
     std::vector<std::pair<qint64, qint64>> progress;
+    bool progressOffThread = false; // a window may only be touched from its own thread
 
     QString passwordText() override { return password; }
     QString folderPath() override { return folder; }
@@ -49,6 +51,7 @@ public:
     void showProgress(qint64 done, qint64 total) override
     {
         progress.emplace_back(done, total);
+        progressOffThread |= std::this_thread::get_id() != m_thread;
         if (onProgress)
             onProgress(done, total);
     }
@@ -63,4 +66,7 @@ public:
                 return false;
         return pointer.size() % 2 == 0;
     }
+
+private:
+    std::thread::id m_thread = std::this_thread::get_id();
 };

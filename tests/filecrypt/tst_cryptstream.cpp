@@ -1,11 +1,15 @@
 #include "cryptstream.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 using namespace varnok;
@@ -46,14 +50,16 @@ QByteArray randomBytes(qsizetype size)
 }
 
 // A sequential device of `size` bytes that hands out at most `chunk` bytes per read (as a
-// pipe or network file may), or fails outright once `failAt` bytes have gone out.
+// pipe or network file may), or fails outright once `failAt` bytes have gone out: with an
+// error, or by throwing when `throwAtFailure` is set.
 class ScriptedSource final : public QIODevice
 {
 public:
-    ScriptedSource(QByteArray bytes, qint64 chunk, qint64 failAt = -1)
+    ScriptedSource(QByteArray bytes, qint64 chunk, qint64 failAt = -1, bool throwAtFailure = false)
         : m_bytes(std::move(bytes))
         , m_chunk(chunk)
         , m_failAt(failAt)
+        , m_throw(throwAtFailure)
     {
         open(ReadOnly);
     }
@@ -63,6 +69,8 @@ protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
         if (m_failAt >= 0 && m_pos >= m_failAt) {
+            if (m_throw)
+                throw std::runtime_error("reader gave up");
             setErrorString(QStringLiteral("device unplugged"));
             return -1;
         }
@@ -77,6 +85,7 @@ private:
     QByteArray m_bytes;
     qint64 m_chunk;
     qint64 m_failAt;
+    bool m_throw;
     qint64 m_pos = 0;
 };
 
@@ -141,6 +150,14 @@ protected:
     }
 };
 
+// Threads of this process: a stream must leave none behind, however it ends.
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task"))
+                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                   .size());
+}
+
 } // namespace
 
 class TestCryptStream : public QObject
@@ -148,14 +165,19 @@ class TestCryptStream : public QObject
     Q_OBJECT
 
 private slots:
+    // Sizes around the block size and around the ring of blocks in flight, whose slots are
+    // used again from the fourth block on.
     void matchesPerByteCipher_data()
     {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("chunk");
         const qint64 block = cryptBlockSize;
-        for (const qint64 size : {qint64(0), qint64(1), block - 1, block, block + 1, 2 * block + 3})
+        for (const qint64 size :
+             {qint64(0), qint64(1), qint64(17), block - 1, block, block + 1, 2 * block + 3,
+              3 * block - 1, 3 * block, 3 * block + 1, 7 * block + 5})
             QTest::addRow("%lld bytes", size) << size << block;
         QTest::newRow("reads return 4093 bytes at a time") << 2 * block + 3 << qint64(4093);
+        QTest::newRow("reads return one byte less than a block") << 5 * block << block - 1;
     }
 
     void matchesPerByteCipher()
@@ -171,9 +193,12 @@ private slots:
         out.open(QIODevice::WriteOnly);
         Rc4State cipher = keyed("Key");
         std::vector<qint64> reports;
+        bool reportedElsewhere = false; // the window may only be touched from its own thread
+        const auto caller = std::this_thread::get_id();
         const auto result = cryptStream(in, out, cipher, size, [&](qint64 done, qint64 total) {
             QCOMPARE(total, size);
             reports.push_back(done);
+            reportedElsewhere |= std::this_thread::get_id() != caller;
         });
 
         QVERIFY(result.ok());
@@ -181,24 +206,34 @@ private slots:
         QVERIFY(cipher.sbox == reference.sbox);
         QCOMPARE(cipher.idxI, reference.idxI);
         QCOMPARE(cipher.idxJ, reference.idxJ);
+        QVERIFY(!reportedElsewhere);
         QCOMPARE(qint64(reports.size()), (size + cryptBlockSize - 1) / cryptBlockSize);
         QVERIFY(std::is_sorted(reports.begin(), reports.end()));
         if (size > 0)
             QCOMPARE(reports.back(), size);
     }
 
+    // Failures early and late in the stream, the late ones after the ring has come round.
     void stopsAtFirstFailure_data()
     {
         QTest::addColumn<qint64>("available");
         QTest::addColumn<qint64>("failReadAt");
         QTest::addColumn<qint64>("sinkCapacity");
         QTest::addColumn<int>("failure");
-        const qint64 total = 3 * cryptBlockSize;
-        QTest::newRow("read error") << total << cryptBlockSize + 10 << total << int(Failure::Read);
+        const qint64 block = cryptBlockSize;
+        const qint64 total = 6 * block;
+        QTest::newRow("read error") << total << block + 10 << total << int(Failure::Read);
+        QTest::newRow("read error at the start")
+            << total << qint64(0) << total << int(Failure::Read);
+        QTest::newRow("read error in the last block")
+            << total << 5 * block - 3 << total << int(Failure::Read);
         QTest::newRow("input shorter than its length")
             << total - 1 << qint64(-1) << total << int(Failure::InputEndedEarly);
-        QTest::newRow("disk full")
-            << total << qint64(-1) << cryptBlockSize + 1 << int(Failure::Write);
+        QTest::newRow("disk full") << total << qint64(-1) << block + 1 << int(Failure::Write);
+        QTest::newRow("disk full at the first byte")
+            << total << qint64(-1) << qint64(0) << int(Failure::Write);
+        QTest::newRow("disk full in the last block")
+            << total << qint64(-1) << total - 1 << int(Failure::Write);
     }
 
     void stopsAtFirstFailure()
@@ -207,16 +242,95 @@ private slots:
         QFETCH(qint64, failReadAt);
         QFETCH(qint64, sinkCapacity);
         QFETCH(int, failure);
+        const qint64 total = 6 * cryptBlockSize;
         ScriptedSource in(QByteArray(available, 'x'), available, failReadAt);
         LimitedSink out(sinkCapacity);
         Rc4State cipher = keyed("Key");
+        const int threadsBefore = threadCount();
 
-        const auto result = cryptStream(in, out, cipher, 3 * cryptBlockSize);
+        const auto result = cryptStream(in, out, cipher, total);
 
         QCOMPARE(int(result.failure), failure);
         QVERIFY(!result.ok());
         QCOMPARE(result.errorString.isEmpty(), result.failure == Failure::InputEndedEarly);
-        QVERIFY(out.written < 3 * cryptBlockSize);
+        QVERIFY(out.written < total);
+        // Reads fail from the first one starting at or after failReadAt: only the blocks before
+        // it hold input, and no other slot of the ring may reach the output.
+        const qint64 block = cryptBlockSize;
+        if (failReadAt >= 0)
+            QVERIFY(out.written <= (failReadAt + block - 1) / block * block);
+        QCOMPARE(threadCount(), threadsBefore);
+    }
+
+    // The caller's progress report or the input device may throw; either way the exception
+    // reaches the caller, and only after the devices are no longer in use.
+    void exceptionsReachTheCaller_data()
+    {
+        QTest::addColumn<bool>("fromProgress");
+        QTest::newRow("progress report throws") << true;
+        QTest::newRow("input device throws") << false;
+    }
+
+    void exceptionsReachTheCaller()
+    {
+        QFETCH(bool, fromProgress);
+        const qint64 total = 8 * cryptBlockSize;
+        ScriptedSource in(QByteArray(total, 'x'), total, fromProgress ? -1 : 2 * cryptBlockSize,
+                          true);
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        Rc4State cipher = keyed("Key");
+        const int threadsBefore = threadCount();
+        const CryptProgress progress = [fromProgress](qint64, qint64) {
+            if (fromProgress)
+                throw std::runtime_error("host gave up");
+        };
+
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 (void)cryptStream(in, out, cipher, total, progress));
+
+        QCOMPARE(threadCount(), threadsBefore);
+        QVERIFY(out.size() < total);
+    }
+
+    // Blocks are read ahead of the cipher, so a file cut short after its last read must still
+    // be noticed; a file that grows meanwhile gives the bytes it had at the start.
+    void fileChangingSizeDuringTheRun_data()
+    {
+        QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<bool>("ok");
+        const qint64 total = 3 * cryptBlockSize + 5;
+        QTest::newRow("shrinks") << total - 1 << false;
+        QTest::newRow("emptied") << qint64(0) << false;
+        QTest::newRow("grows") << total + 1 << true;
+    }
+
+    void fileChangingSizeDuringTheRun()
+    {
+        QFETCH(qint64, newSize);
+        QFETCH(bool, ok);
+        const qint64 total = 3 * cryptBlockSize + 5;
+        QTemporaryFile in;
+        const QByteArray input = randomBytes(total);
+        QVERIFY(in.open());
+        QCOMPARE(in.write(input), total);
+        QVERIFY(in.seek(0));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        Rc4State cipher = keyed("Key");
+        // At the last report every block has long been read.
+        const auto result = cryptStream(in, out, cipher, total, [&](qint64 done, qint64) {
+            if (done == total)
+                QVERIFY(QFile::resize(in.fileName(), newSize));
+        });
+
+        QCOMPARE(result.ok(), ok);
+        if (ok) {
+            Rc4State reference = keyed("Key");
+            QCOMPARE(out.data(), perByte(reference, input));
+        } else {
+            QCOMPARE(int(result.failure), int(Failure::InputEndedEarly));
+        }
     }
 
     // The count of bytes must not wrap at 2 or 4 GiB. Too slow for the sanitizer build, where

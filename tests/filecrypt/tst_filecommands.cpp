@@ -242,6 +242,8 @@ private slots:
             << "0123456789abcdef" << QByteArray("0123456789abcdef") << block;
         QTest::newRow("Western characters, blocks and a bit")
             << QStringLiteral("\u00e9t\u20ac") << QByteArray("\xe9t\x80") << 2 * block + 7;
+        QTest::newRow("more blocks than are in flight at once")
+            << "key" << QByteArray("key") << 4 * block - 1;
     }
 
     void bytesArePlainRc4()
@@ -260,6 +262,7 @@ private slots:
         QCOMPARE(m_host.messages, QStringList());
         QCOMPARE(contents(path("in.enc")), rc4(key, input));
         QCOMPARE(m_host.progress.empty(), size == 0);
+        QVERIFY(!m_host.progressOffThread);
         if (size > 0)
             QCOMPARE(m_host.progress.back(), std::make_pair(size, size));
     }
