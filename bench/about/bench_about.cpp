@@ -5,6 +5,8 @@
 
 #include "frmabout.h"
 
+#include "benchsupport.h"
+
 #include <QApplication>
 #include <QTimer>
 
@@ -71,8 +73,8 @@ public:
             std::printf("\nNo ratio: both BM_DrawFrame and BM_CopyBandOnly must run.\n");
             return;
         }
-        const double frameUs = median(frame->second);
-        const double copyUs = median(copy->second);
+        const double frameUs = varnok::bench::median(frame->second);
+        const double copyUs = varnok::bench::median(copy->second);
         std::printf("\nMedians of %zu / %zu repetitions:\n", frame->second.size(),
                     copy->second.size());
         std::printf("  one DrawFrame     %8.2f us = %.2f%% of the %.0f ms tick\n", frameUs,
@@ -82,13 +84,6 @@ public:
     }
 
 private:
-    static double median(std::vector<double> values)
-    {
-        std::sort(values.begin(), values.end());
-        const std::size_t n = values.size();
-        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    }
-
     std::map<std::string, std::vector<double>> times_;
 };
 
@@ -110,16 +105,9 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     theForm = &form;
 
-    std::vector<char *> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
-    benchmark::Shutdown();
-    return 0;
+    const int status = varnok::bench::runInterleaved(argc, argv, &reporter);
+    if (status == 0)
+        reporter.printSummary();
+    return status;
 }

@@ -6,6 +6,8 @@
 
 #include "rc4.h"
 
+#include "benchsupport.h"
+
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -185,11 +187,7 @@ private:
                         rates.back());
     }
 
-    static double median(const std::vector<double> &sorted)
-    {
-        const std::size_t n = sorted.size();
-        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-    }
+    static double median(const std::vector<double> &rates) { return varnok::bench::median(rates); }
 
     std::map<std::string, std::vector<double>> seconds_;
 };
@@ -202,17 +200,9 @@ BENCHMARK(BM_Rc4PerByte)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char **argv)
 {
-    // Interleave the repetitions of the benchmarks unless the caller decides otherwise.
-    std::vector<char *> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
-    benchmark::Shutdown();
-    return 0;
+    const int status = varnok::bench::runInterleaved(argc, argv, &reporter);
+    if (status == 0)
+        reporter.printSummary();
+    return status;
 }

@@ -16,6 +16,8 @@
 #include "filecommands.h"
 #include "rc4.h"
 
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -116,11 +118,7 @@ public:
 
 std::map<std::string, std::vector<double>> seconds; // wall time of every run, by label
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
+using varnok::bench::median;
 
 double best(const std::vector<double> &values)
 {
@@ -355,16 +353,8 @@ void printSummary()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    // Interleave the repetitions unless the caller decides otherwise.
-    std::vector<char *> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = int(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printSummary();
-    return 0;
+    const int status = varnok::bench::runInterleaved(argc, argv);
+    if (status == 0)
+        printSummary();
+    return status;
 }
