@@ -1,4 +1,5 @@
 #include "mainFrm.h"
+#include "openaboutwindows.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -7,19 +8,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-QList<QWidget *> openAboutWindows()
-{
-    QList<QWidget *> open;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == QStringLiteral("frmAbout") && widget->isVisible())
-            open.append(widget);
-    return open;
-}
-
-} // namespace
 
 // The About window as the main window's "About" button opens it.
 class TestAboutFromMain : public QObject

@@ -1,5 +1,6 @@
 #include "aboutcommand.h"
 #include "frmabout.h"
+#include "openaboutwindows.h"
 #include "pointerhook.h"
 #include "surface.h"
 
@@ -32,15 +33,6 @@ int firstInkRow(const QImage &image, int top, int bottom)
             if (qGray(image.pixel(x, y)) < 128)
                 return y;
     return -1;
-}
-
-QList<QWidget *> openAboutWindows()
-{
-    QList<QWidget *> open;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == QStringLiteral("frmAbout") && widget->isVisible())
-            open.append(widget);
-    return open;
 }
 
 } // namespace
