@@ -4,10 +4,13 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -31,7 +34,8 @@ CryptStreamResult failed(Failure failure, const QIODevice &device)
     return {failure, failure == Failure::InputEndedEarly ? QString() : device.errorString()};
 }
 
-// Reads exactly length bytes unless the device fails or runs dry; returns the count read or -1.
+// Reads until length bytes are in or the device reports its end; returns the count read, or -1
+// on a read error.
 qint64 readFully(QIODevice &in, std::uint8_t *data, qint64 length)
 {
     qint64 got = 0;
@@ -44,6 +48,20 @@ qint64 readFully(QIODevice &in, std::uint8_t *data, qint64 length)
         got += n;
     }
     return got;
+}
+
+// Writes all length bytes. A file device that fills up part-way through one write reports the
+// bytes it took and forgets why it stopped; asking it to write the rest brings the reason.
+bool writeFully(QIODevice &out, const std::uint8_t *data, qint64 length)
+{
+    qint64 put = 0;
+    while (put < length) {
+        const qint64 n = out.write(reinterpret_cast<const char *>(data) + put, length - put);
+        if (n <= 0)
+            return false;
+        put += n;
+    }
+    return true;
 }
 
 int fileHandle(QIODevice &device)
@@ -59,13 +77,11 @@ int fileHandle(QIODevice &device)
 class BlockPipe final
 {
 public:
-    BlockPipe(QIODevice &in, QIODevice &out, qint64 total)
+    BlockPipe(QIODevice &in, QIODevice &out)
         : m_in(in)
         , m_out(out)
-        , m_total(total)
-        , m_blocks((total + cryptBlockSize - 1) / cryptBlockSize)
-        , m_slots(std::min(m_blocks, ringBlocks))
-        , m_ring(std::size_t(m_slots * std::min(total, cryptBlockSize)))
+        // Not zeroed: pages of the ring that a short input never reaches are never touched.
+        , m_ring(std::make_unique_for_overwrite<std::uint8_t[]>(ringBlocks * cryptBlockSize))
         , m_outHandle(fileHandle(out))
         , m_thread([this] { moveBlocks(); })
     {}
@@ -83,12 +99,17 @@ public:
     BlockPipe(const BlockPipe &) = delete;
     BlockPipe &operator=(const BlockPipe &) = delete;
 
-    // The next block in file order once it has been read; empty when the devices failed.
-    std::span<std::uint8_t> nextBlock()
+    // The next block in file order once it has been read: empty at the end of the input,
+    // nothing when the devices failed.
+    std::optional<std::span<std::uint8_t>> nextBlock()
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_stop || m_read > m_transformed; });
-        return m_stop ? std::span<std::uint8_t>() : slot(m_transformed);
+        m_changed.wait(lock, [this] { return m_stop || m_read > m_transformed || m_inputEnded; });
+        if (m_stop)
+            return std::nullopt;
+        if (m_read == m_transformed)
+            return std::span<std::uint8_t>();
+        return slot(m_transformed);
     }
 
     // Hands the block from nextBlock(), now transformed, over to be written.
@@ -105,7 +126,7 @@ public:
     CryptStreamResult finish()
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_stop || m_written == m_blocks; });
+        m_changed.wait(lock, [this] { return m_stop || allWritten(); });
         if (m_exception)
             std::rethrow_exception(m_exception);
         return m_failure;
@@ -114,11 +135,12 @@ public:
 private:
     enum class Task { None, Read, Write };
 
-    std::span<std::uint8_t> slot(qint64 block)
+    bool allWritten() const { return m_inputEnded && m_written == m_read; }
+
+    std::span<std::uint8_t> slot(qint64 block) const
     {
-        const qint64 offset = (block % m_slots) * std::min(m_total, cryptBlockSize);
-        const qint64 length = std::min(m_total - block * cryptBlockSize, cryptBlockSize);
-        return {m_ring.data() + offset, std::size_t(length)};
+        const qint64 index = block % ringBlocks;
+        return {m_ring.get() + index * cryptBlockSize, std::size_t(m_lengths[index])};
     }
 
     // Writes come first: they free the slots that reads need.
@@ -126,7 +148,7 @@ private:
     {
         if (m_written < m_transformed)
             return Task::Write;
-        if (m_read < m_blocks && m_read < m_written + m_slots)
+        if (!m_inputEnded && m_read < m_written + ringBlocks)
             return Task::Read;
         return Task::None;
     }
@@ -134,7 +156,7 @@ private:
     void moveBlocks() noexcept
     {
         std::unique_lock lock(m_mutex);
-        while (!m_stop && m_written < m_blocks) {
+        while (!m_stop && !allWritten()) {
             m_changed.wait(lock, [this] { return m_stop || nextTask() != Task::None; });
             if (m_stop)
                 break;
@@ -142,15 +164,19 @@ private:
             const qint64 block = task == Task::Write ? m_written : m_read;
             lock.unlock();
             CryptStreamResult result;
+            qint64 length = 0;
             std::exception_ptr exception;
             try {
-                result = task == Task::Write ? writeBlock(slot(block)) : readBlock(slot(block));
+                if (task == Task::Write)
+                    result = writeBlock(slot(block));
+                else
+                    result = readBlock(block, length);
             } catch (...) {
                 exception = std::current_exception();
             }
             lock.lock();
             if (result.ok() && !exception) {
-                ++(task == Task::Write ? m_written : m_read);
+                recordDone(task, length);
             } else {
                 m_failure = result;
                 m_exception = exception;
@@ -160,14 +186,27 @@ private:
         }
     }
 
-    CryptStreamResult readBlock(std::span<std::uint8_t> bytes)
+    void recordDone(Task task, qint64 length)
     {
-        const qint64 length = qint64(bytes.size());
-        const qint64 got = readFully(m_in, bytes.data(), length);
-        if (got < 0)
+        if (task == Task::Write) {
+            ++m_written;
+            return;
+        }
+        // A block that is not full can only come from the end of the input.
+        if (length < cryptBlockSize)
+            m_inputEnded = true;
+        if (length > 0)
+            ++m_read;
+    }
+
+    // The slot of block is free: its last block has been written.
+    CryptStreamResult readBlock(qint64 block, qint64 &length)
+    {
+        const qint64 index = block % ringBlocks;
+        length = readFully(m_in, m_ring.get() + index * cryptBlockSize, cryptBlockSize);
+        if (length < 0)
             return failed(Failure::Read, m_in);
-        if (got < length)
-            return failed(Failure::InputEndedEarly, m_in);
+        m_lengths[index] = length;
         return {};
     }
 
@@ -175,7 +214,7 @@ private:
     {
         const qint64 length = qint64(bytes.size());
         [[maybe_unused]] const qint64 at = m_out.pos();
-        if (m_out.write(reinterpret_cast<const char *>(bytes.data()), length) != length)
+        if (!writeFully(m_out, bytes.data(), length))
             return failed(Failure::Write, m_out);
 #ifdef Q_OS_LINUX
         // Start putting the block on disk now, beside the cipher, rather than all of them at the
@@ -188,18 +227,17 @@ private:
 
     QIODevice &m_in;
     QIODevice &m_out;
-    const qint64 m_total;
-    const qint64 m_blocks;
-    const qint64 m_slots;
-    std::vector<std::uint8_t> m_ring;
+    const std::unique_ptr<std::uint8_t[]> m_ring;
+    std::array<qint64, ringBlocks> m_lengths{}; // bytes held by each slot
     const int m_outHandle;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    qint64 m_read = 0;        // blocks read into the ring
-    qint64 m_transformed = 0; // blocks the cipher is done with
-    qint64 m_written = 0;     // blocks written out
-    bool m_stop = false;      // on a failure, or when the caller leaves
+    qint64 m_read = 0;         // blocks read into the ring, none of them empty
+    qint64 m_transformed = 0;  // blocks the cipher is done with
+    qint64 m_written = 0;      // blocks written out
+    bool m_inputEnded = false; // the input has reported its end: m_read is final
+    bool m_stop = false;       // on a failure, or when the caller leaves
     CryptStreamResult m_failure;
     std::exception_ptr m_exception;
     std::thread m_thread; // last, so that it starts once everything above exists
@@ -207,28 +245,28 @@ private:
 
 } // namespace
 
-CryptStreamResult cryptStream(QIODevice &in, QIODevice &out, Rc4State &cipher, qint64 total,
+CryptStreamResult cryptStream(QIODevice &in, QIODevice &out, Rc4State &cipher, qint64 expectedSize,
                               const CryptProgress &progress)
 {
-    if (total <= 0)
-        return {};
-    BlockPipe pipe(in, out, total);
+    BlockPipe pipe(in, out);
     qint64 done = 0;
-    while (done < total) {
-        const std::span<std::uint8_t> bytes = pipe.nextBlock();
-        if (bytes.empty())
+    while (const std::optional<std::span<std::uint8_t>> bytes = pipe.nextBlock()) {
+        if (bytes->empty())
             break;
-        cipher.transform(bytes);
+        cipher.transform(*bytes);
         pipe.blockDone();
-        done += qint64(bytes.size());
+        done += qint64(bytes->size());
         if (progress)
-            progress(done, total);
+            progress(done, std::max(done, expectedSize));
     }
-    const CryptStreamResult result = pipe.finish();
+    CryptStreamResult result = pipe.finish();
+    result.done = done;
+    if (!result.ok())
+        return result;
     // Blocks are read ahead of the cipher, so a file cut short after its last read would go
     // unnoticed; its size tells.
-    if (result.ok() && !in.isSequential() && in.size() < total)
-        return {Failure::InputEndedEarly, {}};
+    if (done < expectedSize || (!in.isSequential() && in.size() < expectedSize))
+        result.failure = Failure::InputEndedEarly;
     return result;
 }
 

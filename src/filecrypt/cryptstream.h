@@ -17,7 +17,8 @@ namespace varnok {
 // that memory stays flat whatever the file's size.
 inline constexpr qint64 cryptBlockSize = qint64(1) << 20;
 
-// Called after every block with the bytes through the cipher so far and the total.
+// Called after every block with the bytes through the cipher so far and the bytes expected in
+// all: the input's size, or the bytes done when the input turned out longer.
 using CryptProgress = std::function<void(qint64 done, qint64 total)>;
 
 struct CryptStreamResult
@@ -26,19 +27,25 @@ struct CryptStreamResult
 
     Failure failure = Failure::None;
     QString errorString; // the failing device's own explanation, empty otherwise
+    qint64 done = 0;     // bytes read, transformed and written
 
     bool ok() const { return failure == Failure::None; }
 };
 
-// Reads total bytes from in, passes them through cipher and writes them to out, block by
-// block and in order. Both devices must be open; nothing is closed or committed here. Stops at
-// the first failure: a read or write error, or an input that ends before total bytes (or is
-// found shorter than that at the end).
+// Reads in to its end, passes every byte through cipher and writes it to out, block by block
+// and in order. Both devices must be open; nothing is closed or committed here.
+//
+// expectedSize is what the input's size said before the run. An input may deliver more (files
+// in /proc say 0, a file may grow meanwhile): every byte up to its end goes through. One that
+// ends before expectedSize bytes, or is found shorter than that afterwards, has been cut short
+// while it was read, or does not deliver what its size says: that is a failure, as is a read
+// or write error.
 //
 // The cipher and the progress calls stay on the calling thread; the devices are read and
 // written on a helper thread meanwhile, which has ended by the time this returns or throws.
 // Neither device may be used elsewhere during the call.
 [[nodiscard]] CryptStreamResult cryptStream(QIODevice &in, QIODevice &out, Rc4State &cipher,
-                                            qint64 total, const CryptProgress &progress = {});
+                                            qint64 expectedSize,
+                                            const CryptProgress &progress = {});
 
 } // namespace varnok
