@@ -25,6 +25,14 @@ std::optional<std::uint8_t> encode(char16_t c)
 
 } // namespace
 
+char16_t fromWindows1252(std::uint8_t byte)
+{
+    if (byte < 0x80 || byte >= 0xA0)
+        return byte;
+    const char16_t c = kHighControls[byte - 0x80];
+    return c != 0 ? c : u'\uFFFD';
+}
+
 std::optional<std::vector<std::uint8_t>> toWindows1252(std::u16string_view text)
 {
     std::vector<std::uint8_t> bytes;

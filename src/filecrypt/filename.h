@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace varnok {
+
+// File names on Linux are bytes, usually but not always UTF-8: archives from old Windows
+// systems bring Latin-1 or code page 437 names. These functions carry such names through
+// QString without losing a byte, so that the file the user clicked is the file that is opened.
+//
+// Valid UTF-8 decodes as usual. Each byte that is not part of a valid UTF-8 sequence becomes
+// the lone low surrogate U+DC00 + byte, which no valid UTF-8 name decodes to, and encodes back
+// to that byte.
+QString decodeFileName(QByteArrayView bytes);
+QByteArray encodeFileName(QStringView name);
+
+// The name for showing to the user: each undecodable byte read as its Windows-1252 character,
+// the likeliest origin of such names. Not for naming files: two names can show alike.
+QString readableFileName(QStringView name);
+
+// name without its last count characters as the user sees them (a base letter with its
+// combining marks, an emoji with its modifiers, an undecodable byte: one each). Nothing when
+// name has no more than count characters.
+std::optional<QString> withoutLastCharacters(const QString &name, int count);
+
+} // namespace varnok

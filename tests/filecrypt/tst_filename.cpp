@@ -1,0 +1,57 @@
+#include "filename.h"
+
+#include <QTest>
+
+using namespace varnok;
+
+class TestFileName : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every byte string survives the trip through QString; valid UTF-8 decodes as usual, and
+    // the readable form reads stray bytes as Windows-1252.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("readable");
+        QTest::newRow("ASCII") << QByteArray("letter.txt") << QStringLiteral("letter.txt");
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9.txt") << QStringLiteral("caf\u00e9.txt");
+        QTest::newRow("outside the BMP")
+            << QByteArray("x\xf0\x9f\x98\x80") << QStringLiteral("x\U0001F600");
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9.txt") << QStringLiteral("caf\u00e9.txt");
+        QTest::newRow("Windows-1252 euro and an unassigned byte")
+            << QByteArray("\x80\x81") << QStringLiteral("\u20ac\ufffd");
+        QTest::newRow("truncated sequence at the end")
+            << QByteArray("ab\xe2\x82") << QStringLiteral("ab\u00e2\u201a");
+        QTest::newRow("encoded surrogate")
+            << QByteArray("\xed\xb2\x80") << QStringLiteral("\u00ed\u00b2\u20ac");
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QStringLiteral("\u00c0\u00af");
+        QTest::newRow("past U+10FFFF")
+            << QByteArray("\xf4\x90\x80\x80") << QStringLiteral("\u00f4\ufffd\u20ac\u20ac");
+        QTest::newRow("stray byte after a pair")
+            << QByteArray("\xf0\x90\x80\x80\xff") << QStringLiteral("\U00010000\u00ff");
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, readable);
+        const QString name = decodeFileName(bytes);
+        QCOMPARE(encodeFileName(name), bytes);
+        QCOMPARE(readableFileName(name), readable);
+    }
+
+    // A stray byte and the character the readable form shows for it are different names.
+    void strayBytesStayApartFromLookAlikes()
+    {
+        const QString stray = decodeFileName("x\xff");
+        const QString real = decodeFileName("x\xef\xbf\xbd"); // a real U+FFFD
+        QVERIFY(stray != real);
+        QCOMPARE(encodeFileName(real), QByteArray("x\xef\xbf\xbd"));
+        QCOMPARE(encodeFileName(QStringLiteral("x\u00ff")), QByteArray("x\xc3\xbf"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFileName)
+#include "tst_filename.moc"
