@@ -1,14 +1,19 @@
 #include "filecommands.h"
 
 #include "codepage1252.h"
-#include "cryptstream.h"
+#include "filedescriptor.h"
+#include "filename.h"
+#include "stagedoutput.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
+#include <csignal>
 #include <exception>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace varnok {
 
@@ -24,10 +29,49 @@ constexpr qsizetype decryptCut = 4; // Decrypt removes this many characters from
 
 QString shown(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return QDir::toNativeSeparators(readableFileName(path));
+}
+
+QString reason(int error)
+{
+    return qt_error_string(error);
+}
+
+// A process over its file-size limit gets SIGXFSZ, which ends it unless ignored; ignored, the
+// write fails with EFBIG, which the command reports like any other failed write.
+void ignoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGXFSZ, &ignore, nullptr);
+    });
+}
+
+bool isWriteProtected(int folder, const QByteArray &name, const struct stat &info)
+{
+    // Root may write anything, but a file without any write bit was protected on purpose.
+    return (info.st_mode & 0222) == 0 ||
+           ::faccessat(folder, name.constData(), W_OK, AT_EACCESS) != 0;
 }
 
 } // namespace
+
+// What one run works on, gathered and checked step by step before any byte moves.
+struct FileCommands::Job
+{
+    QString folderPath; // paths as the user gave them, for opening the folder and for messages
+    QString input;
+    QString output;
+    FileDescriptor folder;
+    QByteArray inputName; // names as the folder holds them
+    QByteArray outputName;
+    FileDescriptor inputFile;
+    struct stat inputInfo = {};
+    std::optional<struct stat> existingOutput; // the regular file the output would replace
+};
 
 // Shows the busy pointer for as long as it lives, so that every way out of a command, an
 // exception included, puts the default pointer back.
@@ -72,7 +116,9 @@ private:
 FileCommands::FileCommands(Rc4State &cipher, CommandHost &host)
     : m_cipher(cipher)
     , m_host(host)
-{}
+{
+    ignoreFileSizeSignal();
+}
 
 void FileCommands::encrypt() noexcept
 {
@@ -117,16 +163,26 @@ void FileCommands::runSteps(Direction direction)
     const QString folder = m_host.folderPath();
     const QString name = m_host.fileName();
     curFile = folder + u'/' + name;
-    const QString input = curFile;
-    if (const auto refusal = checkInput(direction, name))
+    if (const auto refusal = checkName(direction, name))
         return stop(*refusal);
-    const QString output =
-        direction == Direction::Encrypt ? input + encryptedSuffix : input.chopped(decryptCut);
-    if (const auto refusal = checkOutput(output))
+    const QString outputName = direction == Direction::Encrypt
+                                   ? name + encryptedSuffix
+                                   : *withoutLastCharacters(name, decryptCut);
+    Job job;
+    job.folderPath = folder;
+    job.input = curFile;
+    job.output = folder + u'/' + outputName;
+    job.inputName = encodeFileName(name);
+    job.outputName = encodeFileName(outputName);
+    if (const auto refusal = openInput(job))
         return stop(*refusal);
-    if (!mayReplace(output, busy))
+    if (direction == Direction::Decrypt)
+        curFile = job.output;
+    if (const auto refusal = checkOutput(job))
+        return stop(*refusal);
+    if (!mayReplace(job, busy))
         return;
-    if (const auto failure = transfer(input, output, direction))
+    if (const auto failure = transfer(job))
         stop(*failure);
 }
 
@@ -148,91 +204,148 @@ bool FileCommands::keyCipher()
     return true;
 }
 
-std::optional<QString> FileCommands::checkInput(Direction direction, const QString &name) const
+// Checks on the name alone, before anything is opened.
+std::optional<QString> FileCommands::checkName(Direction direction, const QString &name) const
 {
     if (name.isEmpty())
         return tr("Please choose a file first: the file name is empty.");
-    const QFileInfo info(curFile);
-    if (info.isDir())
-        return tr("%1 is a folder, not a file.").arg(shown(curFile));
-    if (!info.exists())
-        return tr("The file %1 was not found.").arg(shown(curFile));
-    if (!info.isFile())
-        return tr("%1 is not a regular file.").arg(shown(curFile));
-    // A shorter name would have the cut reach into the folder path.
-    if (direction == Direction::Decrypt && name.size() <= decryptCut)
+    // The output goes beside the input; a path in the name could put it in any other folder.
+    if (name.contains(u'/'))
+        return tr("%1 is a path, not a file name. Please choose the file's folder in the folder "
+                  "list and give only the name of the file.")
+            .arg(shown(name));
+    // A shorter name would leave nothing, or a broken character, once the cut is made.
+    if (direction == Direction::Decrypt && !withoutLastCharacters(name, decryptCut))
         return tr("Cannot decrypt %1: decrypting removes the last four characters of the "
                   "name, so the name must be longer than four characters.")
             .arg(shown(curFile));
     return std::nullopt;
 }
 
-std::optional<QString> FileCommands::checkOutput(const QString &output) const
+// Opens the folder and, in it, the input; then checks the open file itself, so that whatever
+// is swapped in at the name later is never read.
+std::optional<QString> FileCommands::openInput(Job &job) const
 {
-    const QFileInfo info(output);
-    if (info.isDir())
-        return tr("Cannot write %1: it is a folder.").arg(shown(output));
-    if (!info.exists())
-        return std::nullopt;
-    if (!info.isFile())
-        return tr("Cannot write %1: it is not a regular file.").arg(shown(output));
-    if (!info.isWritable())
-        return tr("Cannot replace %1: the file is write-protected.").arg(shown(output));
+    const QString notFound = tr("The file %1 was not found.").arg(shown(job.input));
+    job.folder = FileDescriptor(
+        ::open(encodeFileName(job.folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!job.folder.isValid()) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return notFound;
+        return tr("Could not open the folder %1: %2").arg(shown(job.folderPath), reason(errno));
+    }
+    // Without O_NONBLOCK a fifo would hold the window until some other program writes to it.
+    job.inputFile = FileDescriptor(::openat(job.folder.get(), job.inputName.constData(),
+                                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!job.inputFile.isValid()) {
+        if (errno == ENOENT)
+            return notFound;
+        if (errno == ENXIO) // a socket
+            return tr("%1 is not a regular file.").arg(shown(job.input));
+        return tr("Could not open %1: %2").arg(shown(job.input), reason(errno));
+    }
+    if (::fstat(job.inputFile.get(), &job.inputInfo) != 0)
+        return tr("Could not open %1: %2").arg(shown(job.input), reason(errno));
+    if (S_ISDIR(job.inputInfo.st_mode))
+        return tr("%1 is a folder, not a file.").arg(shown(job.input));
+    if (!S_ISREG(job.inputInfo.st_mode))
+        return tr("%1 is not a regular file.").arg(shown(job.input));
+    // Reads of a regular file never wait for a writer; the flag only mattered for the open.
+    if (::fcntl(job.inputFile.get(), F_SETFL, O_RDONLY) != 0)
+        return tr("Could not open %1: %2").arg(shown(job.input), reason(errno));
+    return std::nullopt;
+}
+
+// Looks at the output's name without following a link: what stands there must be nothing, or
+// a regular file that may be replaced.
+std::optional<QString> FileCommands::checkOutput(Job &job) const
+{
+    const QString where = shown(job.output);
+    struct stat info = {};
+    if (::fstatat(job.folder.get(), job.outputName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        return tr("Cannot write %1: %2").arg(where, reason(errno));
+    }
+    if (S_ISLNK(info.st_mode))
+        return tr("Cannot write %1: it is a symbolic link, and files are never written through "
+                  "links. Please remove or rename the link first.")
+            .arg(where);
+    if (S_ISDIR(info.st_mode))
+        return tr("Cannot write %1: it is a folder.").arg(where);
+    if (!S_ISREG(info.st_mode))
+        return tr("Cannot write %1: it is not a regular file.").arg(where);
+    if (isWriteProtected(job.folder.get(), job.outputName, info))
+        return tr("Cannot replace %1: the file is write-protected.").arg(where);
+    job.existingOutput = info;
     return std::nullopt;
 }
 
 // A wrong password gives wrong bytes without a word, so an existing file (perhaps the only
 // plain copy) is replaced only when the user says so.
-bool FileCommands::mayReplace(const QString &output, BusyPointer &busy)
+bool FileCommands::mayReplace(const Job &job, BusyPointer &busy)
 {
-    if (!QFileInfo::exists(output))
+    if (!job.existingOutput)
         return true;
     busy.hide();
-    if (!m_host.confirmReplace(output))
+    if (!m_host.confirmReplace(job.output))
         return false;
     busy.show();
     return true;
 }
 
-std::optional<QString> FileCommands::transfer(const QString &input, const QString &output,
-                                              Direction direction)
+std::optional<QString> FileCommands::transfer(const Job &job)
 {
-    const auto cannotWrite = [&output](const QString &reason) {
-        return tr("Could not write %1: %2").arg(shown(output), reason);
+    const auto cannotWrite = [&job](const QString &why) {
+        return tr("Could not write %1: %2").arg(shown(job.output), why);
     };
-    QFile in(input);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return tr("Could not open %1: %2").arg(shown(input), in.errorString());
-    if (direction == Direction::Decrypt)
-        curFile = output;
-    // The bytes go to a temporary file beside the output that replaces it only once all of
-    // them are on disk: a failure leaves an existing output exactly as it was.
-    const bool replacing = QFileInfo::exists(output);
-    QSaveFile out(output);
-    if (!out.open(QIODevice::WriteOnly))
-        return cannotWrite(out.errorString());
-    // A private file's counterpart stays private; a replaced file keeps its own bits.
-    if (!replacing && !out.setPermissions(in.permissions()))
+    StagedOutput staged(job.folder.get(), job.outputName);
+    // A new output gets the input's permission bits less the umask, as a copy would; a
+    // replacement takes on the old file's own at commit.
+    const mode_t mode = job.existingOutput ? S_IRUSR | S_IWUSR : job.inputInfo.st_mode & 0777;
+    if (const int error = staged.create(mode))
+        return cannotWrite(reason(error));
+    QFile in;
+    QFile out;
+    if (!in.open(job.inputFile.get(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                 QFileDevice::DontCloseHandle))
+        return tr("Could not read %1: %2").arg(shown(job.input), in.errorString());
+    if (!out.open(staged.fd(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                  QFileDevice::DontCloseHandle))
         return cannotWrite(out.errorString());
     const CryptStreamResult result =
-        cryptStream(in, out, m_cipher, in.size(),
+        cryptStream(in, out, m_cipher, job.inputInfo.st_size,
                     [this](qint64 done, qint64 total) { m_host.showProgress(done, total); });
-    switch (result.failure) {
-    case CryptStreamResult::Failure::None:
-        break;
-    case CryptStreamResult::Failure::Read:
-        return tr("Could not read %1: %2").arg(shown(input), result.errorString);
-    case CryptStreamResult::Failure::InputEndedEarly:
-        return tr("Could not read %1: the file became shorter while it was being read.")
-            .arg(shown(input));
-    case CryptStreamResult::Failure::Write:
+    if (result.failure == CryptStreamResult::Failure::Write)
         return cannotWrite(result.errorString);
-    }
-    // commit() flushes the last buffered bytes itself but goes on to replace the output even
-    // when that flush fails (seen with Qt 6.4 on a full disk), so flush and check first.
-    if (!out.flush() || out.error() != QFileDevice::NoError || !out.commit())
-        return cannotWrite(out.errorString());
+    if (!result.ok())
+        return readFailure(job, result);
+    const struct stat *replaced = job.existingOutput ? &*job.existingOutput : nullptr;
+    if (const auto failure = staged.commit(replaced))
+        return cannotWrite(*failure);
+    if (const int error = syncFolder(job.folder.get()))
+        return tr("%1 was written, but its folder could not be synced to disk (%2): a power "
+                  "failure in the next moments could still lose the new file.")
+            .arg(shown(job.output), reason(error));
     return std::nullopt;
+}
+
+std::optional<QString> FileCommands::readFailure(const Job &job,
+                                                 const CryptStreamResult &result) const
+{
+    const QString where = shown(job.input);
+    if (result.failure == CryptStreamResult::Failure::Read)
+        return tr("Could not read %1: %2").arg(where, result.errorString);
+    if (result.done < job.inputInfo.st_size)
+        return tr("Could not read %1: it ended after %2 bytes, shorter than the %3 bytes its "
+                  "size said. It was cut short while it was read, or it is a system file that "
+                  "does not deliver what its size says. Nothing was written.")
+            .arg(where)
+            .arg(result.done)
+            .arg(qint64(job.inputInfo.st_size));
+    return tr("Could not read %1: the file became shorter while it was being read. Nothing "
+              "was written.")
+        .arg(where);
 }
 
 void FileCommands::tellUser(const QString &text) noexcept

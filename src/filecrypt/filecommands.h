@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandhost.h"
+#include "cryptstream.h"
 #include "rc4.h"
 
 #include <QCoreApplication>
@@ -12,8 +13,11 @@ namespace varnok {
 
 // The Encrypt and Decrypt commands: stream the chosen file through the cipher into
 // "<name>.enc" (Encrypt) or into the name without its last four characters (Decrypt).
-// Every check that can refuse a run comes before any file is opened or created, and the
-// output is written to a temporary file that replaces it only once all bytes are on disk.
+// The input is opened first and checked on its open descriptor, so that the file checked is
+// the file read; every check that can refuse a run comes before anything is created, and the
+// output is written to a hidden file beside it that takes its name only once all bytes are on
+// disk. Names are resolved in the chosen folder alone, and a link at the output's name is
+// never written through.
 class FileCommands final
 {
     Q_DECLARE_TR_FUNCTIONS(FileCommands)
@@ -34,15 +38,17 @@ public:
 private:
     enum class Direction { Encrypt, Decrypt };
     class BusyPointer;
+    struct Job;
 
     void run(Direction direction) noexcept;
     void runSteps(Direction direction);
     bool keyCipher();
-    std::optional<QString> checkInput(Direction direction, const QString &name) const;
-    std::optional<QString> checkOutput(const QString &output) const;
-    bool mayReplace(const QString &output, BusyPointer &busy);
-    std::optional<QString> transfer(const QString &input, const QString &output,
-                                    Direction direction);
+    std::optional<QString> checkName(Direction direction, const QString &name) const;
+    std::optional<QString> openInput(Job &job) const;
+    std::optional<QString> checkOutput(Job &job) const;
+    bool mayReplace(const Job &job, BusyPointer &busy);
+    std::optional<QString> transfer(const Job &job);
+    std::optional<QString> readFailure(const Job &job, const CryptStreamResult &result) const;
     void tellUser(const QString &text) noexcept;
 
     Rc4State &m_cipher;

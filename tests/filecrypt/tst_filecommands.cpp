@@ -1,5 +1,6 @@
 #include "filecommands.h"
 #include "scriptedhost.h"
+#include "syscallfaults.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -9,10 +10,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -62,50 +64,90 @@ int modeOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-// Root writes through any permission bits. For the duration, become the unprivileged user
-// 'nobody'; the saved user id 0 lets the destructor come back.
-class AsNobody final
+enum class Privilege { Root, Unprivileged };
+
+// Runs a scope as root or as the unprivileged user 'nobody': root writes through any permission
+// bits, so checks of permissions run both ways. ok is false where the scope cannot run so
+// (root wanted but not available). The saved user id 0 lets the destructor come back.
+class AsUser final
 {
 public:
-    AsNobody() { switched = ::setresuid(65534, 65534, 0) == 0; }
-    ~AsNobody()
+    explicit AsUser(Privilege privilege)
     {
-        if (switched && ::setresuid(0, 0, 0) != 0)
+        if (privilege == Privilege::Root)
+            ok = ::geteuid() == 0;
+        else if (::geteuid() != 0)
+            ok = true;
+        else
+            ok = m_switched = ::setresuid(65534, 65534, 0) == 0;
+    }
+    ~AsUser()
+    {
+        if (m_switched && ::setresuid(0, 0, 0) != 0)
             qFatal("could not become root again");
     }
-    Q_DISABLE_COPY_MOVE(AsNobody)
-    bool switched = false;
+    Q_DISABLE_COPY_MOVE(AsUser)
+
+    bool ok = false;
+
+private:
+    bool m_switched = false;
 };
 
-// Lets files grow to at most `bytes` bytes, as a full disk would; writes past it fail with
-// EFBIG instead of killing the process.
+// Lets files grow to at most `bytes` bytes, as `ulimit -f` does. A write past it raises
+// SIGXFSZ, which ends the process unless the commands have set it aside.
 class FileSizeLimit final
 {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
         ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_old;
         limit.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
     Q_DISABLE_COPY_MOVE(FileSizeLimit)
 
 private:
     rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
 };
+
+class Umask final
+{
+public:
+    explicit Umask(mode_t mask)
+        : m_old(::umask(mask))
+    {}
+    ~Umask() { ::umask(m_old); }
+    Q_DISABLE_COPY_MOVE(Umask)
+
+private:
+    mode_t m_old;
+};
+
+bool makeSocket(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address.sun_path)
+        return false;
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
 
 enum class Interference {
     RemoveInput,
     InputBecomesFolder,
+    InputBecomesFifo,
+    InputBecomesLinkToZeros,
     OutputBecomesFolder,
+    OutputBecomesLink,
+    LinkPlantedAtNewOutput,
     InputShrinks,
     HostThrows,
     HostThrowsNonStandard
@@ -199,6 +241,12 @@ private slots:
                                        << "letter.txt.enc.enc";
         QTest::newRow("name with spaces") << true << " my file "
                                           << " my file .enc";
+        QTest::newRow("decrypt cuts characters, not UTF-16 units")
+            << false << QStringLiteral("abc\U0001F600xyz") << "abc";
+        QTest::newRow("decrypt cuts a character outside the BMP whole")
+            << false << QStringLiteral("x.en\U0001F600") << "x";
+        QTest::newRow("decrypt cuts a letter with its combining mark")
+            << false << QStringLiteral("abcde\u0301") << "a";
     }
 
     void outputNamesAndBytes()
@@ -312,13 +360,35 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
-    // Each refusal comes with one message and leaves every folder exactly as it was.
+    // Creates entries of the forms file:name, folder:name, fifo:name, socket:name and
+    // link:name>target; names are relative to the working folder.
+    void createEntries(const QStringList &setup) const
+    {
+        for (const QString &entry : setup) {
+            const QString kind = entry.section(u':', 0, 0);
+            const QString spec = entry.section(u':', 1);
+            const QString p = path(spec.section(u'>', 0, 0));
+            if (kind == u"file")
+                QVERIFY(writeFile(p, "some bytes"));
+            else if (kind == u"folder")
+                QVERIFY(QDir().mkdir(p));
+            else if (kind == u"fifo")
+                QCOMPARE(::mkfifo(QFile::encodeName(p).constData(), 0644), 0);
+            else if (kind == u"socket")
+                QVERIFY(makeSocket(p));
+            else
+                QVERIFY(QFile::link(spec.section(u'>', 1), p));
+        }
+    }
+
+    // Each refusal comes with one message, asks nothing and leaves every folder exactly as it
+    // was.
     void refusals_data()
     {
         QTest::addColumn<bool>("encrypt");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("setup");    // file:, folder:, fifo: entries to create
+        QTest::addColumn<QStringList>("setup");
         QTest::addColumn<QStringList>("expected"); // parts of the message
         const QString pwd = QStringLiteral("secret");
         const QString work = QStringLiteral("/work/");
@@ -329,13 +399,27 @@ private slots:
             << true << pwd << "" << QStringList{"file:a.txt"} << QStringList{"empty"};
         QTest::newRow("missing file")
             << true << pwd << "ghost.txt" << QStringList() << QStringList{"ghost.txt", "not found"};
+        QTest::newRow("path into another folder")
+            << true << pwd << "../a.txt" << QStringList{"file:../a.txt"}
+            << QStringList{"../a.txt", "path, not a file name"};
         QTest::newRow("folder as input")
             << false << pwd << "inner.enc" << QStringList{"folder:inner.enc"}
             << QStringList{work + "inner.enc", "folder"};
         QTest::newRow("pipe as input") << true << pwd << "pipe" << QStringList{"fifo:pipe"}
                                        << QStringList{work + "pipe", "not a regular file"};
+        QTest::newRow("socket as input") << true << pwd << "sock" << QStringList{"socket:sock"}
+                                         << QStringList{work + "sock", "not a regular file"};
+        QTest::newRow("link to a device as input")
+            << true << pwd << "zeros" << QStringList{"link:zeros>/dev/zero"}
+            << QStringList{work + "zeros", "not a regular file"};
         QTest::newRow("decrypt four characters")
             << false << pwd << "a.en" << QStringList{"file:a.en"} << QStringList{"a.en", "four"};
+        QTest::newRow("decrypt four characters, one outside the BMP")
+            << false << pwd << QStringLiteral("a\U0001F600bc")
+            << QStringList{QStringLiteral("file:a\U0001F600bc")} << QStringList{"four"};
+        QTest::newRow("decrypt four characters, one with a combining mark")
+            << false << pwd << QStringLiteral("ab\u0301cd")
+            << QStringList{QStringLiteral("file:ab\u0301cd")} << QStringList{"four"};
         QTest::newRow("decrypt one character")
             << false << pwd << "a" << QStringList{"file:a"} << QStringList{work + "a", "four"};
         QTest::newRow("folder as output")
@@ -343,6 +427,18 @@ private slots:
             << QStringList{work + "a.enc", "folder"};
         QTest::newRow("pipe as output") << true << pwd << "a" << QStringList{"file:a", "fifo:a.enc"}
                                         << QStringList{work + "a.enc", "not a regular file"};
+        QTest::newRow("output is a link to the input")
+            << true << pwd << "a.txt" << QStringList{"file:a.txt", "link:a.txt.enc>a.txt"}
+            << QStringList{work + "a.txt.enc", "symbolic link"};
+        QTest::newRow("output is a dangling link into another folder")
+            << true << pwd << "a.txt"
+            << QStringList{"file:a.txt", "folder:../elsewhere",
+                           "link:a.txt.enc>../elsewhere/victim.dat"}
+            << QStringList{work + "a.txt.enc", "symbolic link"};
+        QTest::newRow("output is a link to a file in another folder")
+            << false << pwd << "a.txt.enc"
+            << QStringList{"file:a.txt.enc", "file:../private.txt", "link:a.txt>../private.txt"}
+            << QStringList{work + "a.txt", "symbolic link"};
     }
 
     void refusals()
@@ -352,17 +448,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QStringList, setup);
         QFETCH(QStringList, expected);
-        for (const QString &entry : setup) {
-            const QString kind = entry.section(u':', 0, 0);
-            const QString p = path(entry.section(u':', 1));
-            if (kind == u"file")
-                QVERIFY(writeFile(p, "some bytes"));
-            else if (kind == u"folder")
-                QVERIFY(QDir().mkdir(p));
-            else
-                QCOMPARE(::mkfifo(QFile::encodeName(p).constData(), 0644), 0);
-        }
+        createEntries(setup);
         m_host.password = password;
+        m_host.replaceAnswer = true;
         const auto before = snapshot();
 
         run(encrypt, name);
@@ -371,6 +459,43 @@ private slots:
         for (const QString &part : expected)
             QVERIFY2(m_host.messages[0].contains(part), qPrintable(m_host.messages[0]));
         QCOMPARE(m_host.questions, QStringList());
+        checkPointer();
+        QCOMPARE(snapshot(), before);
+    }
+
+    // Where a file cannot be reached for want of permission, the message says so, not that the
+    // file is missing. Root passes these checks, so they run as an unprivileged user.
+    void permissionProblemsAreNamed_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("inputMode");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("folder without search permission") << 0644 << 0644 << "Could not open";
+        QTest::newRow("unreadable input") << 0755 << 0200 << "Could not open";
+        QTest::newRow("folder without write permission") << 0555 << 0644 << "Could not write";
+    }
+
+    void permissionProblemsAreNamed()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(int, inputMode);
+        QFETCH(QString, expected);
+        QVERIFY(writeFile(path("in"), "data"));
+        QCOMPARE(::chmod(QFile::encodeName(path("in")).constData(), mode_t(inputMode)), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        const auto before = snapshot();
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), mode_t(folderMode)), 0);
+        {
+            const AsUser user(Privilege::Unprivileged);
+            if (!user.ok)
+                QSKIP("cannot drop root rights here");
+            run(true, "in");
+        }
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0755), 0);
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(expected), qPrintable(m_host.messages[0]));
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("Permission denied")),
+                 qPrintable(m_host.messages[0]));
         checkPointer();
         QCOMPARE(snapshot(), before);
     }
@@ -401,39 +526,70 @@ private slots:
         QCOMPARE(entries(), QSet<QString>({"letter.txt", "letter.txt.enc"}));
     }
 
+    // As a copy gets them: a new output the input's bits less the umask, a replaced one exactly
+    // its old bits and, where the process may give them (root), its old owner and group.
     void permissions_data()
     {
         QTest::addColumn<int>("inputMode");
         QTest::addColumn<int>("existingOutputMode"); // -1: no output yet
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("existingOwner"); // user and group id of the old output; -1: ours
         QTest::addColumn<int>("expectedMode");
-        QTest::newRow("new output of a private file") << 0600 << -1 << 0600;
-        QTest::newRow("new output of a shared file") << 0644 << -1 << 0644;
-        QTest::newRow("new output of a group file") << 0640 << -1 << 0640;
-        QTest::newRow("replaced output keeps its bits") << 0600 << 0604 << 0604;
+        QTest::newRow("new output of a private file") << 0600 << -1 << 022 << -1 << 0600;
+        QTest::newRow("new output of a shared file") << 0644 << -1 << 022 << -1 << 0644;
+        QTest::newRow("new output of a group file") << 0640 << -1 << 022 << -1 << 0640;
+        QTest::newRow("new output of a read-only file") << 0400 << -1 << 022 << -1 << 0400;
+        QTest::newRow("umask narrows a new output") << 0666 << -1 << 077 << -1 << 0600;
+        QTest::newRow("replaced output keeps its bits") << 0600 << 0604 << 022 << -1 << 0604;
+        QTest::newRow("replaced output keeps bits the umask would drop")
+            << 0600 << 0666 << 077 << -1 << 0666;
+        QTest::newRow("replaced output keeps its owner and group")
+            << 0644 << 0640 << 022 << 65534 << 0640;
     }
 
     void permissions()
     {
         QFETCH(int, inputMode);
         QFETCH(int, existingOutputMode);
+        QFETCH(int, umask);
+        QFETCH(int, existingOwner);
         QFETCH(int, expectedMode);
+        if (existingOwner >= 0 && ::geteuid() != 0)
+            QSKIP("only root may give a file to another user");
         QVERIFY(writeFile(path("in"), "data"));
         QCOMPARE(::chmod(QFile::encodeName(path("in")).constData(), mode_t(inputMode)), 0);
+        const QByteArray output = QFile::encodeName(path("in.enc"));
         if (existingOutputMode >= 0) {
             QVERIFY(writeFile(path("in.enc"), "old"));
-            QCOMPARE(
-                ::chmod(QFile::encodeName(path("in.enc")).constData(), mode_t(existingOutputMode)),
-                0);
+            QCOMPARE(::chmod(output.constData(), mode_t(existingOutputMode)), 0);
         }
+        if (existingOwner >= 0)
+            QCOMPARE(::chown(output.constData(), uid_t(existingOwner), gid_t(existingOwner)), 0);
         m_host.replaceAnswer = true;
-        run(true, "in");
+        {
+            const Umask mask{mode_t(umask)};
+            run(true, "in");
+        }
         QCOMPARE(m_host.messages, QStringList());
         QCOMPARE(contents(path("in.enc")), rc4("secret", "data"));
         QCOMPARE(modeOf(path("in.enc")), expectedMode);
+        struct stat info = {};
+        QCOMPARE(::stat(output.constData(), &info), 0);
+        QCOMPARE(info.st_uid, existingOwner >= 0 ? uid_t(existingOwner) : ::geteuid());
+        QCOMPARE(info.st_gid, existingOwner >= 0 ? gid_t(existingOwner) : ::getegid());
     }
 
+    void unwritableOutputIsRefused_data()
+    {
+        QTest::addColumn<int>("privilege");
+        QTest::newRow("as root") << int(Privilege::Root);
+        QTest::newRow("as an unprivileged user") << int(Privilege::Unprivileged);
+    }
+
+    // Even root, who could, does not replace a file that was write-protected on purpose.
     void unwritableOutputIsRefused()
     {
+        QFETCH(int, privilege);
         QVERIFY(writeFile(path("in"), "data"));
         QVERIFY(writeFile(path("in.enc"), "old"));
         QCOMPARE(::chmod(QFile::encodeName(path("in.enc")).constData(), 0444), 0);
@@ -441,12 +597,9 @@ private slots:
         const auto before = snapshot();
         m_host.replaceAnswer = true;
         {
-            std::optional<AsNobody> nobody;
-            if (::geteuid() == 0) {
-                nobody.emplace();
-                if (!nobody->switched)
-                    QSKIP("cannot drop root rights here, and root may write anything");
-            }
+            const AsUser user{Privilege(privilege)};
+            if (!user.ok)
+                QSKIP("cannot run as that user here");
             run(true, "in");
         }
         QCOMPARE(m_host.messages.size(), 1);
@@ -457,42 +610,14 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
-    void symlinkedOutputKeepsTheLink()
-    {
-        const QByteArray plain = randomBytes(2000);
-        QVERIFY(writeFile(path("in"), plain));
-        const QString target = m_root.path() + QStringLiteral("/target");
-        QVERIFY(writeFile(target, "old contents"));
-        QVERIFY(QFile::link(target, path("in.enc")));
-        m_host.replaceAnswer = true;
-
-        run(true, "in");
-
-        QCOMPARE(m_host.messages, QStringList());
-        QVERIFY(QFileInfo(path("in.enc")).isSymLink());
-        QCOMPARE(QFileInfo(path("in.enc")).symLinkTarget(), target);
-        QCOMPARE(contents(target), rc4("secret", plain));
-        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
-    }
-
-    // The output name is a second name of the input itself: the input must be read whole
-    // before anything of it is overwritten.
-    void inputAndOutputAreOneFile_data()
-    {
-        QTest::addColumn<bool>("hardLink");
-        QTest::newRow("hard link") << true;
-        QTest::newRow("symbolic link") << false;
-    }
-
+    // The output name is a second (hard) link of the input itself: the new output takes the
+    // name, and the input keeps its bytes under its own.
     void inputAndOutputAreOneFile()
     {
-        QFETCH(bool, hardLink);
         const QByteArray plain = randomBytes(3 * block + 1);
         QVERIFY(writeFile(path("in"), plain));
-        const QByteArray from = QFile::encodeName(path("in"));
-        const QByteArray to = QFile::encodeName(path("in.enc"));
-        QCOMPARE(hardLink ? ::link(from.constData(), to.constData())
-                          : ::symlink(from.constData(), to.constData()),
+        QCOMPARE(::link(QFile::encodeName(path("in")).constData(),
+                        QFile::encodeName(path("in.enc")).constData()),
                  0);
         m_host.replaceAnswer = true;
 
@@ -500,13 +625,13 @@ private slots:
 
         QCOMPARE(m_host.messages, QStringList());
         QCOMPARE(contents(path("in.enc")), rc4("secret", plain));
-        if (hardLink)
-            QCOMPARE(contents(path("in")), plain);
+        QCOMPARE(contents(path("in")), plain);
         QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
     }
 
-    // A large input fails on a block write; a small one sits in the file's buffer until the
-    // final flush, so the failure shows only when the output is committed.
+    // A file-size limit (ulimit -f) stands in for a full disk. A large input fails on a block
+    // write; a small one on the write of its only block. The program goes on running, and the
+    // message gives the system's reason.
     void fullDiskLeavesNoTrace_data()
     {
         QTest::addColumn<bool>("outputExists");
@@ -514,7 +639,9 @@ private slots:
         QTest::addColumn<int>("limit");
         QTest::newRow("new output, block write fails") << false << 256 * 1024 << 64 * 1024;
         QTest::newRow("existing output, block write fails") << true << 256 * 1024 << 64 * 1024;
-        QTest::newRow("existing output, final flush fails") << true << 8 * 1024 << 4 * 1024;
+        QTest::newRow("existing output, limit in mid-block")
+            << true << 3 * int(block) << int(block) + 4097;
+        QTest::newRow("existing output, small file") << true << 8 * 1024 << 4 * 1024;
     }
 
     void fullDiskLeavesNoTrace()
@@ -533,8 +660,103 @@ private slots:
         }
         QCOMPARE(m_host.messages.size(), 1);
         QVERIFY2(m_host.messages[0].contains(path("in.enc")), qPrintable(m_host.messages[0]));
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("File too large")),
+                 qPrintable(m_host.messages[0]));
         checkPointer();
         QCOMPARE(snapshot(), before);
+    }
+
+    // Failures that only the last steps see: the data cannot be synced to disk, or closing the
+    // file reports a lost write. The old output stays as it was and the user learns why.
+    void failedSyncOrCloseLeavesNoTrace_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        using syscallfaults::Call;
+        QTest::newRow("sync: input/output error") << int(Call::Sync) << EIO << "Input/output error";
+        QTest::newRow("sync: disk full") << int(Call::Sync) << ENOSPC << "No space left on device";
+        QTest::newRow("sync: quota") << int(Call::Sync) << EDQUOT << "Disk quota exceeded";
+        QTest::newRow("close: input/output error")
+            << int(Call::Close) << EIO << "Input/output error";
+    }
+
+    void failedSyncOrCloseLeavesNoTrace()
+    {
+        QFETCH(int, call);
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        QVERIFY(writeFile(path("in"), randomBytes(block + 1)));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        m_host.replaceAnswer = true;
+        const auto before = snapshot();
+        // Strikes the new output only: the one file of the folder other than these two.
+        const QByteArray folder = QFile::encodeName(m_folder + u'/');
+        const QList<QByteArray> others = {folder + "in", folder + "in.enc"};
+        syscallfaults::arm(syscallfaults::Call(call), error, [=](const QByteArray &p) {
+            return p.startsWith(folder) && !others.contains(p);
+        });
+        run(true, "in");
+        syscallfaults::disarm();
+        QVERIFY(syscallfaults::strikes() > 0);
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(path("in.enc")), qPrintable(m_host.messages[0]));
+        QVERIFY2(m_host.messages[0].contains(reason), qPrintable(m_host.messages[0]));
+        checkPointer();
+        QCOMPARE(snapshot(), before);
+    }
+
+    // The new name must outlast a power cut, so the folder is synced after the rename; if that
+    // fails, the new file is there but the user is told it may not last.
+    void failedFolderSyncIsReported()
+    {
+        QVERIFY(writeFile(path("in"), "data"));
+        const QByteArray folder = QFile::encodeName(m_folder);
+        syscallfaults::arm(syscallfaults::Call::Sync, EIO,
+                           [folder](const QByteArray &p) { return p == folder; });
+        run(true, "in");
+        syscallfaults::disarm();
+        QCOMPARE(syscallfaults::strikes(), 1);
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("Input/output error")),
+                 qPrintable(m_host.messages[0]));
+        QCOMPARE(contents(path("in.enc")), rc4("secret", "data"));
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+    }
+
+    // Files whose size does not tell their length. A command reads every byte up to the end
+    // the file reports; one that ends before its size says is refused, as its true content
+    // cannot be told.
+    void inputDeliversOtherThanItsSize_data()
+    {
+        QTest::addColumn<QString>("target");   // a system file, reached through a link
+        QTest::addColumn<QString>("expected"); // part of the message; empty: the run succeeds
+        QTest::newRow("size says 0 but there is content") << "/proc/version"
+                                                          << "";
+        QTest::newRow("content shorter than the size says") << "/sys/devices/system/cpu/online"
+                                                            << "ended after";
+    }
+
+    void inputDeliversOtherThanItsSize()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, expected);
+        const QByteArray content = contents(target);
+        if (content.isEmpty() || content == "<unreadable>")
+            QSKIP("that system file is not readable here");
+        QVERIFY(QFile::link(target, path("sys")));
+
+        run(true, "sys");
+
+        if (expected.isEmpty()) {
+            QCOMPARE(m_host.messages, QStringList());
+            QCOMPARE(contents(path("sys.enc")), rc4("secret", content));
+        } else {
+            QCOMPARE(m_host.messages.size(), 1);
+            QVERIFY2(m_host.messages[0].contains(expected), qPrintable(m_host.messages[0]));
+            QCOMPARE(entries(), QSet<QString>{"sys"});
+        }
+        checkPointer();
     }
 
     void readOnlyLocation()
@@ -549,19 +771,28 @@ private slots:
     }
 
     // Things that happen after the checks: another program changes the files while the
-    // question is open or the bytes flow, or the host itself fails.
+    // question is open or the bytes flow, or the host itself fails. The input was opened before
+    // the question, so whatever is put at its name afterwards is never read.
     void interference_data()
     {
         QTest::addColumn<int>("what");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expected"); // part of the message; empty: the run succeeds
         QTest::addColumn<QStringList>("entriesAfter");
-        const QStringList both{"in", "in.enc"};
+        const QStringList both{"in", "in.enc", "victim"};
         QTest::newRow("input removed")
-            << int(Interference::RemoveInput) << "Could not open" << QStringList{"in.enc"};
+            << int(Interference::RemoveInput) << "" << QStringList{"in.enc", "victim"};
         QTest::newRow("input turned into a folder")
-            << int(Interference::InputBecomesFolder) << "/work/in" << both;
+            << int(Interference::InputBecomesFolder) << "" << both;
+        QTest::newRow("input swapped for a fifo")
+            << int(Interference::InputBecomesFifo) << "" << both;
+        QTest::newRow("input swapped for a link to a device")
+            << int(Interference::InputBecomesLinkToZeros) << "" << both;
         QTest::newRow("output turned into a folder")
             << int(Interference::OutputBecomesFolder) << "/work/in.enc" << both;
+        QTest::newRow("output swapped for a link")
+            << int(Interference::OutputBecomesLink) << "symbolic link" << both;
+        QTest::newRow("link planted at a new output's name during the run")
+            << int(Interference::LinkPlantedAtNewOutput) << "created a file of that name" << both;
         QTest::newRow("input shrinks") << int(Interference::InputShrinks) << "shorter" << both;
         QTest::newRow("host throws") << int(Interference::HostThrows) << "host gave up" << both;
         QTest::newRow("host throws something else")
@@ -574,18 +805,45 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(QStringList, entriesAfter);
         const QString in = path("in");
-        QVERIFY(writeFile(in, randomBytes(3 * block)));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        const QString out = path("in.enc");
+        const QString victim = path("victim");
+        const QByteArray plain = randomBytes(3 * block);
+        QVERIFY(writeFile(in, plain));
+        QVERIFY(writeFile(victim, "victim's bytes"));
+        const auto swap = [](const QString &name, const std::function<bool()> &make) {
+            return [=] { QVERIFY(QFile::remove(name) && make()); };
+        };
+        const auto link = [](const QString &target, const QString &at) {
+            return [=] { return QFile::link(target, at); };
+        };
+        if (Interference(what) != Interference::LinkPlantedAtNewOutput)
+            QVERIFY(writeFile(out, "old"));
         m_host.replaceAnswer = true;
         switch (Interference(what)) {
         case Interference::RemoveInput:
-            m_host.onConfirm = [in] { QFile::remove(in); };
+            m_host.onConfirm = [in] { QVERIFY(QFile::remove(in)); };
             break;
         case Interference::InputBecomesFolder:
-            m_host.onConfirm = [in] { QFile::remove(in) && QDir().mkdir(in); };
+            m_host.onConfirm = swap(in, [in] { return QDir().mkdir(in); });
+            break;
+        case Interference::InputBecomesFifo:
+            m_host.onConfirm =
+                swap(in, [in] { return ::mkfifo(QFile::encodeName(in).constData(), 0644) == 0; });
+            break;
+        case Interference::InputBecomesLinkToZeros:
+            m_host.onConfirm = swap(in, link(QStringLiteral("/dev/zero"), in));
             break;
         case Interference::OutputBecomesFolder:
-            m_host.onConfirm = [in] { QFile::remove(in + ".enc") && QDir().mkdir(in + ".enc"); };
+            m_host.onConfirm = swap(out, [out] { return QDir().mkdir(out); });
+            break;
+        case Interference::OutputBecomesLink:
+            m_host.onConfirm = swap(out, link(victim, out));
+            break;
+        case Interference::LinkPlantedAtNewOutput:
+            m_host.onProgress = [=](qint64 done, qint64) {
+                if (done == block)
+                    QVERIFY(QFile::link(victim, out));
+            };
             break;
         case Interference::InputShrinks:
             m_host.onProgress = [in](qint64, qint64) { QFile::resize(in, 10); };
@@ -600,12 +858,18 @@ private slots:
 
         run(true, "in");
 
-        QCOMPARE(m_host.messages.size(), 1);
-        QVERIFY2(m_host.messages[0].contains(expected), qPrintable(m_host.messages[0]));
+        if (expected.isEmpty()) {
+            QCOMPARE(m_host.messages, QStringList());
+            QCOMPARE(contents(out), rc4("secret", plain));
+        } else {
+            QCOMPARE(m_host.messages.size(), 1);
+            QVERIFY2(m_host.messages[0].contains(expected), qPrintable(m_host.messages[0]));
+            if (QFileInfo(out).isFile() && !QFileInfo(out).isSymLink())
+                QCOMPARE(contents(out), QByteArray("old"));
+        }
         checkPointer();
         QCOMPARE(entries(), QSet<QString>(entriesAfter.begin(), entriesAfter.end()));
-        if (QFileInfo(path("in.enc")).isFile())
-            QCOMPARE(contents(path("in.enc")), QByteArray("old"));
+        QCOMPARE(contents(victim), QByteArray("victim's bytes"));
     }
 
     // A window that keeps painting during a run also passes on clicks: a second command

@@ -1,0 +1,105 @@
+#include "syscallfaults.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace syscallfaults {
+
+namespace {
+
+struct Fault
+{
+    Call call;
+    int error;
+    PathMatch strikes;
+};
+
+std::mutex faultMutex;
+std::optional<Fault> armed;
+std::atomic<int> strikeCount = 0;
+
+QByteArray pathOf(int fd)
+{
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target);
+    return n > 0 ? QByteArray(target, n) : QByteArray();
+}
+
+// The errno to fail with, or 0 to let the call through.
+int faultFor(Call call, int fd)
+{
+    const std::lock_guard lock(faultMutex);
+    if (!armed || armed->call != call || !armed->strikes(pathOf(fd)))
+        return 0;
+    ++strikeCount;
+    return armed->error;
+}
+
+template <typename Function>
+Function *real(const char *name)
+{
+    return reinterpret_cast<Function *>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+void arm(Call call, int error, PathMatch strikes)
+{
+    const std::lock_guard lock(faultMutex);
+    armed = Fault{call, error, std::move(strikes)};
+    strikeCount = 0;
+}
+
+void disarm()
+{
+    const std::lock_guard lock(faultMutex);
+    armed.reset();
+}
+
+int strikes()
+{
+    return strikeCount;
+}
+
+} // namespace syscallfaults
+
+using syscallfaults::Call;
+
+extern "C" int fsync(int fd)
+{
+    static auto *const realFsync = syscallfaults::real<int(int)>("fsync");
+    if (const int error = syscallfaults::faultFor(Call::Sync, fd)) {
+        errno = error;
+        return -1;
+    }
+    return realFsync(fd);
+}
+
+extern "C" int fdatasync(int fd)
+{
+    static auto *const realFdatasync = syscallfaults::real<int(int)>("fdatasync");
+    if (const int error = syscallfaults::faultFor(Call::Sync, fd)) {
+        errno = error;
+        return -1;
+    }
+    return realFdatasync(fd);
+}
+
+extern "C" int close(int fd)
+{
+    static auto *const realClose = syscallfaults::real<int(int)>("close");
+    const int error = syscallfaults::faultFor(Call::Close, fd);
+    const int result = realClose(fd);
+    if (error == 0)
+        return result;
+    errno = error;
+    return -1;
+}

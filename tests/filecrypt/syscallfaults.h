@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <functional>
+
+// Makes chosen system calls fail, as a failing disk or a full one would make them, for the
+// calls this test program makes itself and those of the libraries it loads. The calls are
+// replaced for the whole program; they behave as usual until a fault is armed.
+namespace syscallfaults {
+
+enum class Call { Sync, Close }; // Sync: fsync and fdatasync
+
+// From now on, `call` on a descriptor whose path `strikes` fails with `error`. A close still
+// frees the descriptor, as Linux does when close reports an error.
+using PathMatch = std::function<bool(const QByteArray &path)>;
+void arm(Call call, int error, PathMatch strikes);
+void disarm();
+
+// How many times the armed fault struck.
+int strikes();
+
+} // namespace syscallfaults
