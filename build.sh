@@ -11,8 +11,8 @@ cd "$(dirname "$0")"
 
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
           libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core)
-# The package route checks the package with lintian. (dpkg-dev, which builds it, comes with
-# build-essential.)
+# The package test runs lintian where it is installed; installing it here makes that check
+# real. (dpkg-dev, which builds the package, comes with build-essential.)
 package_tools=(lintian)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -41,7 +41,7 @@ run)
     exec build/src/app/varnok
     ;;
 test)
-    install_missing
+    install_missing "${package_tools[@]}"
     build build
     ctest --test-dir build --output-on-failure --timeout 600
     ;;
