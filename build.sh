@@ -4,18 +4,22 @@
 #   test       runs the whole test suite
 #   sanitize   runs the whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   bench      runs the benchmarks (release build)
+#   package    builds the Debian package build/package/varnok_<version>_<arch>.deb and runs lintian on it
 #   format     formats the sources with clang-format
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
           libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core)
+# The package test runs lintian where it is installed; installing it here makes that check
+# real. (dpkg-dev, which builds the package, comes with build-essential.)
+package_tools=(lintian)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-install_missing() {
+install_missing() { # [extra packages...]
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -37,7 +41,7 @@ run)
     exec build/src/app/varnok
     ;;
 test)
-    install_missing
+    install_missing "${package_tools[@]}"
     build build
     ctest --test-dir build --output-on-failure --timeout 600
     ;;
@@ -54,11 +58,18 @@ bench)
     build build
     for b in build/bench/*/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
+package)
+    install_missing "${package_tools[@]}"
+    build build
+    rm -rf build/package
+    cpack --config build/CPackConfig.cmake -B build/package
+    lintian --fail-on error,warning build/package/varnok_*.deb
+    ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs clang-format -i
     ;;
 *)
-    echo "usage: $0 run|test|sanitize|bench|format" >&2
+    echo "usage: $0 run|test|sanitize|bench|package|format" >&2
     exit 2
     ;;
 esac

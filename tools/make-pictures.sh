@@ -9,6 +9,9 @@ set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/resources"
+# The About picture shows the version the project declares.
+version=$(sed -n 's/^project(Varnok VERSION \([^ ]*\) .*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || { echo "no project version in CMakeLists.txt" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -175,7 +178,7 @@ make_about() {
         "$work/about-mark.png" -geometry +22+18 -composite \
         -font P052-Bold-Italic -pointsize 46 -fill "$NAVY" -annotate +138+62 'Varnok' \
         -font P052-Italic -pointsize 18 -fill "$RED" -annotate +140+88 'with RC4 Encryption' \
-        -font DejaVu-Sans -pointsize 11 -fill '#303040' -annotate +141+110 'Version 1.00' \
+        -font DejaVu-Sans -pointsize 11 -fill '#303040' -annotate +141+110 "Version $version" \
         -fill "$GOLD" -draw 'rectangle 140,122 380,123' \
         -font P052-Bold -pointsize 13 -fill '#202030' -annotate +140+141 'Brindlemoor' \
         -font DejaVu-Sans -pointsize 9 -fill '#404050' \

@@ -54,7 +54,7 @@ void CreditScroller::LoadCredits()
         qint16 bold;
     } credits[] = {
         {QStringLiteral("Varnok with RC4 encryption"), flagTrue},
-        {QStringLiteral("Version 1.00"), flagFalse},
+        {QStringLiteral("Version " VARNOK_VERSION), flagFalse},
         {blank, flagFalse},
         {rule, flagFalse},
         {blank, flagFalse},

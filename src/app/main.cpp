@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
     // Message boxes take their caption from the display name, which falls back to this name.
     // No display name of its own: the platform would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("Varnok"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationVersion(QStringLiteral(VARNOK_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Brindlemoor"));
     // Lets the desktop match the window to its launcher entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.brindlemoor.Varnok"));
