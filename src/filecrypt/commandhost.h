@@ -27,6 +27,9 @@ public:
         Q_UNUSED(done);
         Q_UNUSED(total);
     }
+    // Asked after every block: true ends the run there, leaving no trace and showing no
+    // message, as the user asked for it.
+    virtual bool stopRequested() { return false; }
 };
 
 } // namespace varnok

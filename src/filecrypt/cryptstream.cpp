@@ -256,8 +256,8 @@ CryptStreamResult cryptStream(QIODevice &in, QIODevice &out, Rc4State &cipher, q
         cipher.transform(*bytes);
         pipe.blockDone();
         done += qint64(bytes->size());
-        if (progress)
-            progress(done, std::max(done, expectedSize));
+        if (progress && !progress(done, std::max(done, expectedSize)))
+            return {Failure::Stopped, {}, done}; // the pipe stops after its current block
     }
     CryptStreamResult result = pipe.finish();
     result.done = done;

@@ -18,12 +18,13 @@ namespace varnok {
 inline constexpr qint64 cryptBlockSize = qint64(1) << 20;
 
 // Called after every block with the bytes through the cipher so far and the bytes expected in
-// all: the input's size, or the bytes done when the input turned out longer.
-using CryptProgress = std::function<void(qint64 done, qint64 total)>;
+// all: the input's size, or the bytes done when the input turned out longer. Returns false to
+// stop the stream there.
+using CryptProgress = std::function<bool(qint64 done, qint64 total)>;
 
 struct CryptStreamResult
 {
-    enum class Failure { None, Read, InputEndedEarly, Write };
+    enum class Failure { None, Read, InputEndedEarly, Write, Stopped };
 
     Failure failure = Failure::None;
     QString errorString; // the failing device's own explanation, empty otherwise

@@ -313,9 +313,14 @@ std::optional<QString> FileCommands::transfer(const Job &job)
     if (!out.open(staged.fd(), QIODevice::WriteOnly | QIODevice::Unbuffered,
                   QFileDevice::DontCloseHandle))
         return cannotWrite(out.errorString());
+    const auto progress = [this](qint64 done, qint64 total) {
+        m_host.showProgress(done, total);
+        return !m_host.stopRequested();
+    };
     const CryptStreamResult result =
-        cryptStream(in, out, m_cipher, job.inputInfo.st_size,
-                    [this](qint64 done, qint64 total) { m_host.showProgress(done, total); });
+        cryptStream(in, out, m_cipher, job.inputInfo.st_size, progress);
+    if (result.failure == CryptStreamResult::Failure::Stopped)
+        return std::nullopt; // the staged file goes with `staged`
     if (result.failure == CryptStreamResult::Failure::Write)
         return cannotWrite(result.errorString);
     if (!result.ok())

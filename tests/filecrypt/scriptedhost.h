@@ -18,6 +18,7 @@ public:
     QString folder;
     QString name;
     bool replaceAnswer = false;
+    bool stop = false; // what stopRequested() answers
     std::function<void()> onConfirm;
     std::function<void(qint64 done, qint64 total)> onProgress;
 
@@ -55,6 +56,8 @@ public:
         if (onProgress)
             onProgress(done, total);
     }
+
+    bool stopRequested() override { return stop; }
 
     bool isBusy() const { return !pointer.isEmpty() && pointer.last() == QStringLiteral("busy"); }
 

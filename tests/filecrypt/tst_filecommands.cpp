@@ -890,6 +890,36 @@ private slots:
         QCOMPARE(contents(path("input.bin.enc")), rc4("secret", plain));
     }
 
+    // The user stops a run: it ends after the block under way, silently, and leaves every
+    // file as it was.
+    void stopLeavesNoTrace_data()
+    {
+        QTest::addColumn<bool>("outputExists");
+        QTest::addColumn<int>("stopAfterBlocks");
+        QTest::newRow("new output, after the first block") << false << 1;
+        QTest::newRow("existing output, after the first block") << true << 1;
+        QTest::newRow("existing output, after the last block") << true << 4;
+    }
+
+    void stopLeavesNoTrace()
+    {
+        QFETCH(bool, outputExists);
+        QFETCH(int, stopAfterBlocks);
+        QVERIFY(writeFile(path("in"), randomBytes(4 * block)));
+        if (outputExists)
+            QVERIFY(writeFile(path("in.enc"), "old"));
+        m_host.replaceAnswer = true;
+        m_host.onProgress = [this, stopAfterBlocks](qint64 done, qint64) {
+            m_host.stop = done >= stopAfterBlocks * block;
+        };
+        const auto before = snapshot();
+        run(true, "in");
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(m_host.progress.size(), size_t(stopAfterBlocks));
+        checkPointer();
+        QCOMPARE(snapshot(), before);
+    }
+
     // A sparse file past 4 GiB: its full length reaches the loop. The host stops the run
     // after the first block, which must then leave nothing behind.
     void lengthBeyondFourGiB()
