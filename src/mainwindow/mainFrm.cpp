@@ -34,6 +34,17 @@ QString firstLocalPath(const QMimeData *mime)
     return {};
 }
 
+// The window only reads a dropped path, so it takes a drop as a copy, or as a link where that
+// is all the source offers; never as a move, which tells the source it may delete the original.
+Qt::DropAction readingAction(Qt::DropActions offered)
+{
+    if (offered.testFlag(Qt::CopyAction))
+        return Qt::CopyAction;
+    if (offered.testFlag(Qt::LinkAction))
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
+
 void setTextColour(QWidget *label, const QColor &colour)
 {
     QPalette palette = label->palette();
@@ -292,18 +303,33 @@ void mainFrm::showProgress(qint64 done, qint64 total)
 
 void mainFrm::dragEnterEvent(QDragEnterEvent *event)
 {
-    // A drop is input like any other: none is taken while a command runs.
-    if (!m_busy && !firstLocalPath(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    takeDrop(event);
+}
+
+// Shift or Ctrl pressed during a drag changes the action the source proposes.
+void mainFrm::dragMoveEvent(QDragMoveEvent *event)
+{
+    takeDrop(event);
 }
 
 void mainFrm::dropEvent(QDropEvent *event)
 {
-    const QString path = firstLocalPath(event->mimeData());
-    if (m_busy || path.isEmpty())
-        return;
-    event->acceptProposedAction();
-    openDroppedPath(path);
+    if (takeDrop(event))
+        openDroppedPath(firstLocalPath(event->mimeData()));
+}
+
+// Accepts the drag or drop with the action the window takes, or leaves it refused.
+bool mainFrm::takeDrop(QDropEvent *event) const
+{
+    const Qt::DropAction action = readingAction(event->possibleActions());
+    // A drop is input like any other: none is taken while a command runs.
+    if (m_busy || action == Qt::IgnoreAction || firstLocalPath(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
 }
 
 void mainFrm::openDroppedPath(const QString &path)

@@ -13,6 +13,7 @@
 #include <array>
 
 class QDragEnterEvent;
+class QDragMoveEvent;
 class QDropEvent;
 class QFrame;
 
@@ -46,6 +47,7 @@ public:
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
@@ -66,6 +68,7 @@ private:
     void connectHandlers();
     void centreOnScreen();
     void applyPattern();
+    bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
 
     const QScopedPointer<Ui::mainFrm> m_ui;

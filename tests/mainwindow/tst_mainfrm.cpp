@@ -640,24 +640,44 @@ void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
 void TestMainFrm::dropOpensFolderAndName_data()
 {
     QTest::addColumn<QStringList>("dropped");
-    QTest::addColumn<bool>("accepted");
+    // What the source offers; Shift asks for a move where one is offered.
+    QTest::addColumn<int>("offered");
+    QTest::addColumn<bool>("shift");
+    // The action the window takes, or IgnoreAction when it refuses the drop.
+    QTest::addColumn<int>("action");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("one file") << QStringList{"sub/inner.txt"} << true << "sub"
+    const int copy = Qt::CopyAction;
+    const int refused = Qt::IgnoreAction;
+    QTest::newRow("one file") << QStringList{"sub/inner.txt"} << copy << false << copy << "sub"
                               << "inner.txt";
-    QTest::newRow("a folder") << QStringList{"sub"} << true << "sub"
+    QTest::newRow("a folder") << QStringList{"sub"} << copy << false << copy << "sub"
                               << "kept.txt";
     QTest::newRow("several files, first counts")
-        << QStringList{"sub/inner.doc", "notes.txt"} << true << "sub"
+        << QStringList{"sub/inner.doc", "notes.txt"} << copy << false << copy << "sub"
         << "inner.doc";
-    QTest::newRow("nothing local") << QStringList{} << false << ""
+    QTest::newRow("nothing local") << QStringList{} << copy << false << refused << ""
                                    << "kept.txt";
+    // The window only reads the path: a source told "moved" might delete the original.
+    QTest::newRow("a move asked for, copy taken")
+        << QStringList{"sub/inner.txt"} << int(Qt::CopyAction | Qt::MoveAction) << true << copy
+        << "sub"
+        << "inner.txt";
+    QTest::newRow("only a move offered")
+        << QStringList{"sub/inner.txt"} << int(Qt::MoveAction) << false << refused << ""
+        << "kept.txt";
+    QTest::newRow("only a link offered")
+        << QStringList{"sub/inner.txt"} << int(Qt::LinkAction | Qt::MoveAction) << true
+        << int(Qt::LinkAction) << "sub"
+        << "inner.txt";
 }
 
 void TestMainFrm::dropOpensFolderAndName()
 {
     QFETCH(QStringList, dropped);
-    QFETCH(bool, accepted);
+    QFETCH(int, offered);
+    QFETCH(bool, shift);
+    QFETCH(int, action);
     QFETCH(QString, folder);
     QFETCH(QString, name);
     typeInto(control<QLineEdit>("txtpwd"), password);
@@ -670,12 +690,22 @@ void TestMainFrm::dropOpensFolderAndName()
         urls << QUrl::fromLocalFile(path(entry));
     mime.setUrls(urls);
     const QPoint at(500, 300);
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    const auto actions = Qt::DropActions(offered);
+    const Qt::KeyboardModifiers modifiers = shift ? Qt::ShiftModifier : Qt::NoModifier;
+    const bool accepted = action != Qt::IgnoreAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, modifiers);
     QCoreApplication::sendEvent(m_window.get(), &enter);
     QCOMPARE(enter.isAccepted(), accepted);
     if (accepted) {
-        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCOMPARE(int(enter.dropAction()), action);
+        QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, modifiers);
+        QCoreApplication::sendEvent(m_window.get(), &move);
+        QVERIFY(move.isAccepted());
+        QCOMPARE(int(move.dropAction()), action);
+        QDropEvent drop(at, actions, &mime, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(m_window.get(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(int(drop.dropAction()), action);
     }
 
     const QString expectedFolder = QFileInfo(path(folder)).canonicalFilePath();
