@@ -155,6 +155,8 @@ private slots:
     void enterAndEscapeTriggerNoButton_data();
     void enterAndEscapeTriggerNoButton();
     void selectingFileFillsNameBox();
+    void keysSelectFromTheFirstEntry_data();
+    void keysSelectFromTheFirstEntry();
     void choosingEncPatternFilters();
     void typedPatternAppliesAfterEachKeystroke();
     void openingSubfolderKeepsNameAndPattern();
@@ -378,6 +380,44 @@ void TestMainFrm::selectingFileFillsNameBox()
     QCOMPARE(name->text(), files->fileName(files->selectedIndex()));
     QVERIFY(name->text() != QStringLiteral("notes.txt"));
     QVERIFY(!name->text().contains(u'/'));
+}
+
+void TestMainFrm::keysSelectFromTheFirstEntry_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("chosen");
+
+    // Tabbed into with nothing chosen; the entries are letter.doc, notes.txt, README, secret.enc.
+    QTest::newRow("Down") << "*.*" << QList<int>{Qt::Key_Down} << "letter.doc";
+    QTest::newRow("Home") << "*.*" << QList<int>{Qt::Key_Home} << "letter.doc";
+    QTest::newRow("Up") << "*.*" << QList<int>{Qt::Key_Up} << "letter.doc";
+    QTest::newRow("Down, Down") << "*.*" << QList<int>{Qt::Key_Down, Qt::Key_Down} << "notes.txt";
+    QTest::newRow("End") << "*.*" << QList<int>{Qt::Key_End} << "secret.enc";
+    QTest::newRow("a letter") << "*.*" << QList<int>{Qt::Key_R} << "README";
+    QTest::newRow("one entry, Down") << "*.txt" << QList<int>{Qt::Key_Down} << "notes.txt";
+    QTest::newRow("one entry, Up") << "*.txt" << QList<int>{Qt::Key_Up} << "notes.txt";
+    QTest::newRow("one entry, Home") << "*.txt" << QList<int>{Qt::Key_Home} << "notes.txt";
+}
+
+void TestMainFrm::keysSelectFromTheFirstEntry()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, chosen);
+    typeInto(control<QComboBox>("txtPatter")->lineEdit(), pattern);
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto *encrypt = control<QPushButton>("Command1");
+    encrypt->setFocus();
+    QTest::keyClick(encrypt, Qt::Key_Tab);
+    auto *files = control<FileList>("filList");
+    QCOMPARE(QApplication::focusWidget(), files);
+
+    for (int key : keys)
+        QTest::keyClick(files, Qt::Key(key));
+    QCOMPARE(files->fileName(files->selectedIndex()), chosen);
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), chosen);
 }
 
 void TestMainFrm::choosingEncPatternFilters()
