@@ -2,6 +2,8 @@
 
 #include "ui_mainFrm.h"
 
+#include "enterpressesbutton.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -96,6 +98,8 @@ mainFrm::mainFrm(QWidget *parent)
     m_ui->txtPatter->setCompleter(nullptr);
     m_ui->txtPatter->setEditText(QStringLiteral("*.*"));
 
+    for (QPushButton *button : {m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4})
+        EnterPressesButton::install(button);
     connectHandlers();
     Form_Load();
     centreOnScreen();

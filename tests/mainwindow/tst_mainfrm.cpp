@@ -152,8 +152,8 @@ private slots:
     void fontsResolveToInstalledFaces_data();
     void fontsResolveToInstalledFaces();
     void tabOrderRunsFromAboutToPassword();
-    void enterAndEscapeTriggerNoButton_data();
-    void enterAndEscapeTriggerNoButton();
+    void enterPressesOnlyTheFocusedButton_data();
+    void enterPressesOnlyTheFocusedButton();
     void selectingFileFillsNameBox();
     void keysSelectFromTheFirstEntry_data();
     void keysSelectFromTheFirstEntry();
@@ -341,29 +341,54 @@ void TestMainFrm::tabOrderRunsFromAboutToPassword()
     QCOMPARE(visited, expected);
 }
 
-void TestMainFrm::enterAndEscapeTriggerNoButton_data()
+void TestMainFrm::enterPressesOnlyTheFocusedButton_data()
 {
     QTest::addColumn<QString>("focused");
     QTest::addColumn<int>("key");
-    for (const char *name : {"Command1", "Command2", "Command4", "txtSave", "txtpwd"}) {
-        QTest::addRow("Enter on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Return);
-        QTest::addRow("Escape on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Escape);
-    }
+    QTest::addColumn<bool>("keypad");
+    // What the key did: the file a command wrote, "About" for the About window, or nothing.
+    QTest::addColumn<QString>("pressed");
+    const int enter = Qt::Key_Return;
+    QTest::newRow("Enter on Encrypt") << "Command1" << enter << false << "notes.txt.enc";
+    QTest::newRow("keypad Enter on Encrypt")
+        << "Command1" << int(Qt::Key_Enter) << true << "notes.txt.enc";
+    QTest::newRow("Enter on Decrypt") << "Command2" << enter << false << "notes";
+    QTest::newRow("keypad Enter on About") << "Command4" << int(Qt::Key_Enter) << true << "About";
+    // No default button: Enter anywhere else presses nothing.
+    for (const char *name : {"txtSave", "txtpwd", "filList"})
+        QTest::addRow("Enter on %s", name) << QString::fromLatin1(name) << enter << false << "";
+    QTest::newRow("keypad Enter on txtPatter") << "txtPatter" << int(Qt::Key_Enter) << true << "";
+    for (const char *name : {"Command1", "Command2", "Command4", "txtSave", "txtpwd"})
+        QTest::addRow("Escape on %s", name)
+            << QString::fromLatin1(name) << int(Qt::Key_Escape) << false << "";
 }
 
-void TestMainFrm::enterAndEscapeTriggerNoButton()
+void TestMainFrm::enterPressesOnlyTheFocusedButton()
 {
     QFETCH(QString, focused);
     QFETCH(int, key);
+    QFETCH(bool, keypad);
+    QFETCH(QString, pressed);
     typeInto(control<QLineEdit>("txtpwd"), password);
-    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt"));
+    clickFile(QStringLiteral("notes.txt"));
     QWidget *target = m_window->findChild<QWidget *>(focused);
+    if (auto *box = qobject_cast<QComboBox *>(target))
+        target = box->lineEdit();
     target->setFocus();
-    QTest::keyClick(target, Qt::Key(key));
+    QTest::keyClick(target, Qt::Key(key), keypad ? Qt::KeypadModifier : Qt::NoModifier);
     QTest::qWait(20);
 
-    QVERIFY(!QFile::exists(path("notes.txt.enc")));
-    QVERIFY(!QFile::exists(path("notes")));
+    const QStringList topLevels = [] {
+        QStringList names;
+        for (const QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible())
+                names << widget->objectName();
+        }
+        return names;
+    }();
+    QCOMPARE(topLevels.contains(QStringLiteral("frmAbout")), pressed == QLatin1String("About"));
+    QCOMPARE(QFile::exists(path("notes.txt.enc")), pressed == QLatin1String("notes.txt.enc"));
+    QCOMPARE(QFile::exists(path("notes")), pressed == QLatin1String("notes"));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QVERIFY(m_window->isVisible());
 }
