@@ -101,6 +101,9 @@ mainFrm::mainFrm(QWidget *parent)
     for (QPushButton *button : {m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4})
         EnterPressesButton::install(button);
     connectHandlers();
+    // The folder list falls back to "/" from a start folder it cannot list; the file list
+    // follows it from the start, as it does on every change.
+    DirList_Change();
     Form_Load();
     centreOnScreen();
     m_ui->Command4->setFocus();

@@ -27,6 +27,8 @@
 #include <functional>
 #include <memory>
 
+#include <unistd.h>
+
 using varnok::DriveList;
 using varnok::FileList;
 using varnok::FolderList;
@@ -148,6 +150,8 @@ private slots:
     void cleanup();
 
     void startState();
+    void startsInAFolderItCannotList_data();
+    void startsInAFolderItCannotList();
     void panelIsPaintedInLayers();
     void fontsResolveToInstalledFaces_data();
     void fontsResolveToInstalledFaces();
@@ -272,6 +276,39 @@ void TestMainFrm::startState()
     for (auto *button : m_window->findChildren<QPushButton *>()) {
         QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
     }
+}
+
+void TestMainFrm::startsInAFolderItCannotList_data()
+{
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("deleted") << true;
+    QTest::newRow("not listable") << false;
+}
+
+void TestMainFrm::startsInAFolderItCannotList()
+{
+    QFETCH(bool, deleted);
+    if (!deleted && geteuid() == 0)
+        QSKIP("permissions do not stop root from listing a folder");
+    const QString start = path("start");
+    QVERIFY(QDir().mkpath(start));
+    QVERIFY(writeAll(start + "/unseen.txt", "unseen"));
+    QVERIFY(QDir::setCurrent(start));
+    if (deleted)
+        QVERIFY(QDir(start).removeRecursively());
+    else
+        QVERIFY(QFile::setPermissions(start, QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    mainFrm window;
+    QFile::setPermissions(start,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString shown = window.findChild<FolderList *>(QStringLiteral("DirList"))->path();
+    QCOMPARE(shown, QStringLiteral("/"));
+    const auto *files = window.findChild<FileList *>(QStringLiteral("filList"));
+    QCOMPARE(files->folder(), shown);
+    FileList reference;
+    reference.setFolder(shown);
+    QCOMPARE(listedFiles(files), listedFiles(&reference));
 }
 
 void TestMainFrm::panelIsPaintedInLayers()
