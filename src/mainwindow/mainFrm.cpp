@@ -3,6 +3,7 @@
 #include "ui_mainFrm.h"
 
 #include "enterpressesbutton.h"
+#include "volumes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -194,9 +195,11 @@ void mainFrm::drvList_Change()
 {
     if (m_ui->DirList->setDrive(m_ui->drvList->drive()))
         return;
-    // The volume cannot be read: go back, silently, to the one the folder list is still on.
-    // That raises this handler once more for the restored volume.
+    // The volume cannot be read, or is no longer mounted: go back, silently, to the one the
+    // folder list is still on. That raises this handler once more for the restored volume.
     m_ui->drvList->setDrive(m_ui->DirList->path());
+    // A volume that has gone leaves the list.
+    VolumeRegistry::instance().refresh();
 }
 
 void mainFrm::DirList_Change()

@@ -166,6 +166,8 @@ private slots:
     void openingSubfolderKeepsNameAndPattern();
     void passwordTakesSixteenCharactersShownAsX();
     void unreadableDriveIsPutBackSilently();
+    void volumesComeAndGo_data();
+    void volumesComeAndGo();
     void encryptThenDecryptFromButtons();
     void emptyPasswordIsRefusedWithMessage_data();
     void emptyPasswordIsRefusedWithMessage();
@@ -584,6 +586,70 @@ void TestMainFrm::unreadableDriveIsPutBackSilently()
     QCOMPARE(drives->drive(), good);
     QCOMPARE(folders->path(), good + "/deeper");
     QCOMPARE(listedFiles(files), QStringList({"deep.txt"}));
+}
+
+void TestMainFrm::volumesComeAndGo_data()
+{
+    // Volumes are folders here; "mounted" are those the mount table lists, before and after a
+    // change that the window has not yet heard of.
+    QTest::addColumn<QStringList>("mountedBefore");
+    QTest::addColumn<QString>("startOn");
+    QTest::addColumn<QStringList>("mountedAfter");
+    // "open" opens the drive list; "pick" chooses the next volume on the closed box.
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("listed");
+
+    const QStringList one{"good"};
+    const QStringList two{"good", "stick"};
+    QTest::newRow("plugged in, then the list opens") << one << "good" << two << "open" << two;
+    QTest::newRow("pulled out, then the list opens") << two << "good" << one << "open" << one;
+    QTest::newRow("pulled out, then picked") << two << "good" << one << "pick" << one;
+    QTest::newRow("the one shown pulled out, then the list opens")
+        << two << "stick" << one << "open" << one;
+}
+
+void TestMainFrm::volumesComeAndGo()
+{
+    QFETCH(QStringList, mountedBefore);
+    QFETCH(QString, startOn);
+    QFETCH(QStringList, mountedAfter);
+    QFETCH(QString, action);
+    QFETCH(QStringList, listed);
+    const QString base = QFileInfo(m_dir->path()).canonicalFilePath() + '/';
+    const auto rootsOf = [&base](const QStringList &names) {
+        QStringList roots;
+        for (const QString &name : names)
+            roots << base + name;
+        return roots;
+    };
+    // An unmounted stick leaves its mount point behind as an empty folder.
+    QVERIFY(QDir().mkpath(base + "good/deeper"));
+    QVERIFY(QDir().mkpath(base + "stick"));
+    auto table = std::make_shared<QStringList>(rootsOf(mountedBefore));
+    varnok::VolumeRegistry::instance().setSource([table] { return varnok::volumesAt(*table); });
+    auto *drives = control<DriveList>("drvList");
+    auto *folders = control<FolderList>("DirList");
+    QVERIFY(folders->setPath(base + "good/deeper"));
+    drives->setDrive(base + startOn);
+    QCOMPARE(drives->drive(), base + startOn);
+
+    *table = rootsOf(mountedAfter);
+    if (action == QLatin1String("open")) {
+        drives->showPopup();
+        drives->hidePopup();
+    } else {
+        drives->setFocus();
+        QTest::keyClick(drives, Qt::Key_Down);
+    }
+
+    QStringList shown;
+    for (int row = 0; row < drives->count(); ++row)
+        shown << drives->itemData(row).toString();
+    QCOMPARE(shown, rootsOf(listed));
+    QCOMPARE(drives->drive(), base + "good");
+    QCOMPARE(folders->path(), base + "good/deeper");
+    QCOMPARE(control<FileList>("filList")->folder(), base + "good/deeper");
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
 void TestMainFrm::encryptThenDecryptFromButtons()
