@@ -6,6 +6,7 @@
 #include "volumes.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,6 +16,8 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+
+#include <utility>
 
 namespace varnok {
 
@@ -216,12 +219,35 @@ void mainFrm::filList_Click()
 
 void mainFrm::Command1_Click()
 {
-    m_commands.encrypt();
+    runCommand(&FileCommands::encrypt);
 }
 
 void mainFrm::Command2_Click()
 {
-    m_commands.decrypt();
+    runCommand(&FileCommands::decrypt);
+}
+
+void mainFrm::runCommand(void (FileCommands::*command)() noexcept)
+{
+    if (m_running)
+        return; // the commands refuse a second run meanwhile as well
+    m_running = true;
+    (m_commands.*command)();
+    m_running = false;
+    if (std::exchange(m_closeAfterRun, false))
+        close();
+}
+
+void mainFrm::closeEvent(QCloseEvent *event)
+{
+    // A run is not cut short (its output would be lost), and the window stays to show its
+    // progress and any message; it closes once the run has ended, however it ended.
+    if (m_running) {
+        m_closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void mainFrm::Command3_Click()
@@ -254,20 +280,28 @@ void mainFrm::showBusyPointer()
 {
     if (!m_busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_inputHold.begin();
+        m_inputBlock.begin();
     }
     m_busy = true;
     m_runClock.start();
     m_lastEventPass = -eventPassIntervalMs;
     // Lets the hourglass reach the screen before the first byte is read.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    passEvents();
+}
+
+// Paints and answers the window manager during a run. The user's input is taken from the window
+// system too, for the block to drop: left queued, it would all act once the run is over. A close
+// request is taken as well, and held until the run has ended.
+void mainFrm::passEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void mainFrm::showDefaultPointer()
 {
     if (m_busy) {
         QApplication::restoreOverrideCursor();
-        m_inputHold.end();
+        m_inputBlock.end();
     }
     m_busy = false;
     m_runClock.invalidate();
@@ -307,8 +341,7 @@ void mainFrm::showProgress(qint64 done, qint64 total)
         m_ui->runProgress->setValue(static_cast<int>(done * progressSteps / total));
         m_ui->runProgress->show();
     }
-    // Paints and answers the window manager; clicks and keys wait until the run is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    passEvents();
 }
 
 void mainFrm::dragEnterEvent(QDragEnterEvent *event)

@@ -2,7 +2,7 @@
 #include "filelist.h"
 #include "folderlist.h"
 #include "fontsubstitutes.h"
-#include "inputhold.h"
+#include "inputblock.h"
 #include "mainFrm.h"
 #include "rc4.h"
 #include "volumes.h"
@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -174,8 +176,10 @@ private slots:
     void replaceQuestion_data();
     void replaceQuestion();
     void failureLeavesDefaultPointerAndUsableWindow();
-    void inputHoldDefersInputInOrder();
-    void longRunHoldsInputAndWritesSameBytes();
+    void inputBlockDropsInput();
+    void longRunDropsInputAndWritesSameBytes();
+    void closeDuringRunEndsProgramAfterIt_data();
+    void closeDuringRunEndsProgramAfterIt();
     void dropOpensFolderAndName_data();
     void dropOpensFolderAndName();
     // Ends every event loop: keep it last.
@@ -751,23 +755,26 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
     QCOMPARE(readAll(path("letter.doc.enc")), rc4(password, "letter"));
 }
 
-void TestMainFrm::inputHoldDefersInputInOrder()
+void TestMainFrm::inputBlockDropsInput()
 {
     QLineEdit edit;
-    varnok::InputHold hold;
-    hold.begin();
+    varnok::InputBlock block;
+    block.begin();
     QTest::keyClicks(&edit, QStringLiteral("abc"));
     QTest::mouseClick(&edit, Qt::LeftButton);
+    QCoreApplication::postEvent(
+        &edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+    QCoreApplication::processEvents();
     QCOMPARE(edit.text(), QString());
 
-    hold.end();
-    QTRY_COMPARE(edit.text(), QStringLiteral("abc"));
-    // Once released, input goes straight through again.
+    block.end();
+    QCoreApplication::processEvents();
+    QCOMPARE(edit.text(), QString()); // nothing given during the block comes back
     QTest::keyClicks(&edit, QStringLiteral("d"));
-    QCOMPARE(edit.text(), QStringLiteral("abcd"));
+    QCOMPARE(edit.text(), QStringLiteral("d"));
 }
 
-void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
+void TestMainFrm::longRunDropsInputAndWritesSameBytes()
 {
     // Large enough for the run to let the window paint several times.
     QByteArray big(48 * 1024 * 1024, Qt::Uninitialized);
@@ -789,6 +796,8 @@ void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
         pointerDuringRun = QApplication::overrideCursor()->shape();
         clickFile(QStringLiteral("notes.txt"));
         nameAfterClickDuringRun = control<QLineEdit>("txtSave")->text();
+        // Decrypt pressed during the run would, if kept for later, write big.bin less ".bin".
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
     });
     poll->start(0);
     QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
@@ -801,8 +810,64 @@ void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
     QVERIFY(readAll(path("big.bin.enc")) == rc4(password, big));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(!control<QProgressBar>("runProgress")->isVisible());
-    // The click given during the run is handled once the run is over.
-    QTRY_COMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
+    // Nothing given during the run acts once it is over.
+    QCoreApplication::processEvents();
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("big.bin"));
+    QVERIFY(!QFile::exists(path("big")));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestMainFrm::closeDuringRunEndsProgramAfterIt_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("the run succeeds") << "big.bin" << false;
+    QTest::newRow("the run fails") << "missing.txt" << true;
+}
+
+void TestMainFrm::closeDuringRunEndsProgramAfterIt()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, fails);
+    const QByteArray big(1024 * 1024, 'b');
+    QVERIFY(writeAll(path("big.bin"), big));
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), file);
+
+    // The window manager asks the window to close once the run has begun.
+    bool closeAsked = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (QApplication::overrideCursor() == nullptr)
+            return;
+        poll.stop();
+        closeAsked = true;
+        m_window->windowHandle()->close();
+    });
+    poll.start(0);
+    BoxSeen seen;
+    bool shownAtMessage = false;
+    if (fails) {
+        answerNextBox(&seen, [&](QMessageBox *box) {
+            shownAtMessage = m_window->isVisible();
+            pressKey(box, Qt::Key_Return);
+        });
+    }
+    QTimer::singleShot(
+        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton); });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    giveUp.start(10000);
+
+    const int ended = QApplication::exec(); // returns once the program ends
+    giveUp.stop();
+    QCOMPARE(ended, 0);
+    QVERIFY(closeAsked);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(seen.shown, fails);
+    QCOMPARE(shownAtMessage, fails);
+    QCOMPARE(readAll(path("big.bin.enc")), fails ? QByteArray() : rc4(password, big));
 }
 
 void TestMainFrm::dropOpensFolderAndName_data()
