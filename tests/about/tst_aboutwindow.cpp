@@ -189,8 +189,6 @@ void TestAboutWindow::pointerArrivingPauses_data()
     QTest::addColumn<QStringList>("route");
     QTest::addColumn<bool>("paused");
 
-    QTest::newRow("onto the picture") << QStringList{"picture"} << true;
-    QTest::newRow("out of the window") << QStringList{"picture", "outside"} << false;
     QTest::newRow("back at the pixel where it left")
         << QStringList{"picture", "away", "back"} << true;
     QTest::newRow("onto the X button from the picture") << QStringList{"picture", "button"} << true;
