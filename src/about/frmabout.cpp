@@ -17,6 +17,9 @@ namespace lay = aboutlayout;
 namespace {
 
 constexpr int redrawIntervalMs = 20;
+// X11 sends a held key as release/press pairs sharing one time stamp; the press follows the
+// release within a fraction of a millisecond, far sooner than a person can press a key again.
+constexpr int keyUpGraceMs = 50;
 
 // The visible picture: the background at its top-left corner on a plain light ground.
 QImage pictureCanvas(QSize size, const QImage &picture)
@@ -103,6 +106,12 @@ void frmAbout::createControls()
     ReDrawTimer->setTimerType(Qt::PreciseTimer);
     connect(ReDrawTimer, &QTimer::timeout, this, &frmAbout::ReDrawTimer_Timer);
 
+    KeyUpTimer = new QTimer(window);
+    KeyUpTimer->setObjectName(QStringLiteral("KeyUpTimer"));
+    KeyUpTimer->setSingleShot(true);
+    KeyUpTimer->setInterval(keyUpGraceMs);
+    connect(KeyUpTimer, &QTimer::timeout, this, [this] { Form_KeyUp(Qt::Key_Escape); });
+
     picBackBufferRect = twipRect(lay::picBackBuffer);
     picBackBuffer = Surface(lay::toPixels(lay::picBackBuffer).size(), Qt::white);
     picBufferRect = twipRect(lay::picBuffer);
@@ -118,6 +127,9 @@ void frmAbout::Form_Load()
 {
     hook_.attach(picOut, QEvent::Leave);
     hook_.attach(picOut, QEvent::MouseMove);
+    // The pointer can arrive without a move the picture sees: back at the pixel where it left,
+    // or straight onto the "X" button, which takes no moves of its own.
+    hook_.attach(picOut, QEvent::Enter);
 
     // Size and centre the window on the screen; the layout is in twips up to here.
     const QRect screen = screenGeometry();
@@ -171,7 +183,7 @@ void frmAbout::ReDrawTimer_Timer()
 
 void frmAbout::Form_KeyUp(int key)
 {
-    if (key != Qt::Key_Escape)
+    if (key != Qt::Key_Escape || !isLoaded())
         return;
     ReDrawTimer->stop();
     Unload();
@@ -192,16 +204,19 @@ void frmAbout::Form_QueryUnload()
 {
     hook_.detach(picOut, QEvent::Leave);
     hook_.detach(picOut, QEvent::MouseMove);
+    hook_.detach(picOut, QEvent::Enter);
 }
 
 // The window and its controls go; the window itself is deleted once its close has finished.
 void frmAbout::destroyControls()
 {
     ReDrawTimer->stop();
+    KeyUpTimer->stop();
     window_ = nullptr;
     picOut = nullptr;
     Command1 = nullptr;
     ReDrawTimer = nullptr;
+    KeyUpTimer = nullptr;
     picBackBuffer = Surface();
     picBuffer = Surface();
 }
@@ -224,10 +239,23 @@ void frmAbout::hookedEvent(QEvent::Type type)
 {
     if (!isLoaded())
         return;
-    if (type == QEvent::MouseMove)
+    if (type == QEvent::MouseMove || type == QEvent::Enter)
         BeginHoverPause();
     else if (type == QEvent::Leave)
         EndHoverPause();
+}
+
+// Escape closes the window only once it has really been let go. A held key arrives as
+// release/press pairs, and the release is marked as a repeat only when the toolkit has already
+// seen the press behind it, so an unmarked Escape release waits a moment for that press.
+void frmAbout::keyReleased(const QKeyEvent &event)
+{
+    if (event.isAutoRepeat())
+        return;
+    if (event.key() == Qt::Key_Escape)
+        KeyUpTimer->start();
+    else
+        Form_KeyUp(event.key());
 }
 
 bool frmAbout::eventFilter(QObject *watched, QEvent *event)
@@ -239,11 +267,14 @@ bool frmAbout::eventFilter(QObject *watched, QEvent *event)
         if (watched == window_)
             Form_Activate();
         break;
+    case QEvent::KeyPress:
+        // The key is still down: the release before this press was half of an auto-repeat pair.
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            KeyUpTimer->stop();
+        break;
     case QEvent::KeyRelease:
-        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
-            Form_KeyUp(static_cast<QKeyEvent *>(event)->key());
-        // A release that closed the window goes no further.
-        return !isLoaded();
+        keyReleased(*static_cast<QKeyEvent *>(event));
+        break;
     case QEvent::Close:
         if (watched == window_) {
             Form_QueryUnload();

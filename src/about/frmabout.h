@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRectF>
 
+class QKeyEvent;
 class QPushButton;
 class QTimer;
 class QWidget;
@@ -62,6 +63,7 @@ private:
     void BeginHoverPause();
     void EndHoverPause();
     void hookedEvent(QEvent::Type type);
+    void keyReleased(const QKeyEvent &event);
 
     const QImage picture_;
     qint16 tracking = flagFalse;
@@ -72,6 +74,8 @@ private:
     PictureBox *picOut = nullptr;
     QPushButton *Command1 = nullptr;
     QTimer *ReDrawTimer = nullptr;
+    // Holds back the Escape release until no press of the key follows it at once.
+    QTimer *KeyUpTimer = nullptr;
     // The two off-screen surfaces and their geometry, in twips until the load switches to
     // pixels.
     Surface picBackBuffer;

@@ -7,6 +7,8 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace varnok {
 
 DriveList::DriveList(QWidget *parent)
@@ -17,6 +19,8 @@ DriveList::DriveList(QWidget *parent)
     fillFromRegistry();
     setDrive(QDir::currentPath());
     connect(&registry, &VolumeRegistry::rootsChanged, this, &DriveList::fillFromRegistry);
+    // The closed box shows only the short name.
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(drive()); });
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::changed);
 }
 
@@ -37,6 +41,13 @@ void DriveList::setVolumeRoots(const QStringList &roots)
     VolumeRegistry::instance().setRoots(roots);
 }
 
+void DriveList::showPopup()
+{
+    // Cheap, and the list is then right even before a change of the mount table has been seen.
+    VolumeRegistry::instance().refresh();
+    QComboBox::showPopup();
+}
+
 void DriveList::fillFromRegistry()
 {
     const VolumeRegistry &registry = VolumeRegistry::instance();
@@ -47,14 +58,18 @@ void DriveList::fillFromRegistry()
         // Refilling is not a change of drive; only a different final selection is one.
         const QSignalBlocker blocker(this);
         clear();
-        for (const QString &root : registry.roots()) {
-            addItem(registry.isNetwork(root) ? networkIcon : diskIcon, root, root);
-            setItemData(count() - 1, root, Qt::ToolTipRole);
+        for (const Volume &volume : registry.volumes()) {
+            addItem(volume.network ? networkIcon : diskIcon, volume.name, volume.root);
+            setItemData(count() - 1, volume.root, Qt::ToolTipRole);
         }
-        // The box is narrow; its list opens wide enough for the longest mount path.
+        // The box is narrow; its list opens wide enough for the longest name.
         view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
-        const int kept = findData(previous);
-        setCurrentIndex(kept >= 0 ? kept : 0);
+        // A volume that has gone hands over to the one its mount point lies on now.
+        int kept = findData(previous);
+        if (kept < 0)
+            kept = findData(registry.rootOf(previous));
+        setCurrentIndex(std::max(kept, 0));
+        setToolTip(drive());
     }
     if (drive() != previous)
         emit changed();

@@ -5,7 +5,9 @@
 
 namespace varnok {
 
-// The drive selector (`drvList`): one entry per mounted volume a user would recognise.
+// The drive selector (`drvList`): one entry per mounted volume a user would recognise, under a
+// short name, with its mount path as the tooltip. The list follows the system's volumes as they
+// come and go.
 class DriveList : public QComboBox
 {
     Q_OBJECT
@@ -18,9 +20,11 @@ public:
     // Selects the volume that path lies on. Emits changed() before returning when the selection
     // moves to another volume.
     void setDrive(const QString &path);
-    // Replaces the listed volumes (the system's are read at construction); keeps the selection
+    // Lists the volumes at these roots from now on instead of the system's; keeps the selection
     // on the same root where it can.
     void setVolumeRoots(const QStringList &roots);
+    // Reads the volumes afresh before the list opens.
+    void showPopup() override;
 
 signals:
     // The selected volume changed, by the user or by the program.

@@ -101,7 +101,33 @@ void FileList::mouseMoveEvent(QMouseEvent *event)
 void FileList::keyPressEvent(QKeyEvent *event)
 {
     const UserInput input(this);
-    QListView::keyPressEvent(event);
+    const int row = selectedIndex() < 0 ? firstChoice(event->key()) : -1;
+    if (row < 0) {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    setCurrentIndex(m_model->index(row)); // selects it, as a click would
+    event->accept();
+}
+
+// The row the view marks when it takes the focus is not a choice: with nothing chosen, the list
+// starts before its first entry. Left to the view, the first Down would skip the first entry,
+// and in a one-entry list Down, Up and Home would choose nothing.
+int FileList::firstChoice(int key) const
+{
+    if (count() == 0)
+        return -1;
+    switch (key) {
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+    case Qt::Key_Home:
+    case Qt::Key_PageUp:
+        return 0;
+    case Qt::Key_End:
+        return count() - 1;
+    default:
+        return -1;
+    }
 }
 
 void FileList::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)

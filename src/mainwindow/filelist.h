@@ -55,6 +55,8 @@ private:
     };
 
     void reload();
+    // The row a key chooses while nothing is chosen, or -1 to leave the key to the view.
+    int firstChoice(int key) const;
 
     QStringListModel *m_model;
     FolderReader m_reader;

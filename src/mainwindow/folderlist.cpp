@@ -123,6 +123,8 @@ bool FolderList::setDrive(const QString &volumeRoot)
     if (volumeRoot.isEmpty())
         return false; // no volume selected at all
     const QString root = absoluteClean(volumeRoot);
+    if (!VolumeRegistry::instance().isMounted(root))
+        return false; // unmounted since it was listed: its mount point is a plain folder now
     const QString remembered = m_lastShown.value(root);
     // The remembered folder may have gone since; the volume's root is the next best place.
     if (!remembered.isEmpty() && setPath(remembered))

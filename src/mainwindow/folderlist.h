@@ -24,7 +24,8 @@ public:
     // be read. Emits changed() before returning when the folder changed.
     bool setPath(const QString &path);
     // Opens the folder last shown on the volume with this root during this run, else the root.
-    // Same result and notification as setPath().
+    // Same result and notification as setPath(); also false when no listed volume is mounted
+    // at that root any more.
     bool setDrive(const QString &volumeRoot);
 
 signals:

@@ -2,7 +2,11 @@
 
 #include "ui_mainFrm.h"
 
+#include "enterpressesbutton.h"
+#include "volumes.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -12,6 +16,8 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+
+#include <utility>
 
 namespace varnok {
 
@@ -32,6 +38,17 @@ QString firstLocalPath(const QMimeData *mime)
             return url.toLocalFile();
     }
     return {};
+}
+
+// The window only reads a dropped path, so it takes a drop as a copy, or as a link where that
+// is all the source offers; never as a move, which tells the source it may delete the original.
+Qt::DropAction readingAction(Qt::DropActions offered)
+{
+    if (offered.testFlag(Qt::CopyAction))
+        return Qt::CopyAction;
+    if (offered.testFlag(Qt::LinkAction))
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
 }
 
 void setTextColour(QWidget *label, const QColor &colour)
@@ -85,7 +102,12 @@ mainFrm::mainFrm(QWidget *parent)
     m_ui->txtPatter->setCompleter(nullptr);
     m_ui->txtPatter->setEditText(QStringLiteral("*.*"));
 
+    for (QPushButton *button : {m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4})
+        EnterPressesButton::install(button);
     connectHandlers();
+    // The folder list falls back to "/" from a start folder it cannot list; the file list
+    // follows it from the start, as it does on every change.
+    DirList_Change();
     Form_Load();
     centreOnScreen();
     m_ui->Command4->setFocus();
@@ -176,9 +198,11 @@ void mainFrm::drvList_Change()
 {
     if (m_ui->DirList->setDrive(m_ui->drvList->drive()))
         return;
-    // The volume cannot be read: go back, silently, to the one the folder list is still on.
-    // That raises this handler once more for the restored volume.
+    // The volume cannot be read, or is no longer mounted: go back, silently, to the one the
+    // folder list is still on. That raises this handler once more for the restored volume.
     m_ui->drvList->setDrive(m_ui->DirList->path());
+    // A volume that has gone leaves the list.
+    VolumeRegistry::instance().refresh();
 }
 
 void mainFrm::DirList_Change()
@@ -195,12 +219,35 @@ void mainFrm::filList_Click()
 
 void mainFrm::Command1_Click()
 {
-    m_commands.encrypt();
+    runCommand(&FileCommands::encrypt);
 }
 
 void mainFrm::Command2_Click()
 {
-    m_commands.decrypt();
+    runCommand(&FileCommands::decrypt);
+}
+
+void mainFrm::runCommand(void (FileCommands::*command)() noexcept)
+{
+    if (m_running)
+        return; // the commands refuse a second run meanwhile as well
+    m_running = true;
+    (m_commands.*command)();
+    m_running = false;
+    if (std::exchange(m_closeAfterRun, false))
+        close();
+}
+
+void mainFrm::closeEvent(QCloseEvent *event)
+{
+    // A run is not cut short (its output would be lost), and the window stays to show its
+    // progress and any message; it closes once the run has ended, however it ended.
+    if (m_running) {
+        m_closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void mainFrm::Command3_Click()
@@ -233,20 +280,28 @@ void mainFrm::showBusyPointer()
 {
     if (!m_busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_inputHold.begin();
+        m_inputBlock.begin();
     }
     m_busy = true;
     m_runClock.start();
     m_lastEventPass = -eventPassIntervalMs;
     // Lets the hourglass reach the screen before the first byte is read.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    passEvents();
+}
+
+// Paints and answers the window manager during a run. The user's input is taken from the window
+// system too, for the block to drop: left queued, it would all act once the run is over. A close
+// request is taken as well, and held until the run has ended.
+void mainFrm::passEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void mainFrm::showDefaultPointer()
 {
     if (m_busy) {
         QApplication::restoreOverrideCursor();
-        m_inputHold.end();
+        m_inputBlock.end();
     }
     m_busy = false;
     m_runClock.invalidate();
@@ -286,24 +341,38 @@ void mainFrm::showProgress(qint64 done, qint64 total)
         m_ui->runProgress->setValue(static_cast<int>(done * progressSteps / total));
         m_ui->runProgress->show();
     }
-    // Paints and answers the window manager; clicks and keys wait until the run is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    passEvents();
 }
 
 void mainFrm::dragEnterEvent(QDragEnterEvent *event)
 {
-    // A drop is input like any other: none is taken while a command runs.
-    if (!m_busy && !firstLocalPath(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    takeDrop(event);
+}
+
+// Shift or Ctrl pressed during a drag changes the action the source proposes.
+void mainFrm::dragMoveEvent(QDragMoveEvent *event)
+{
+    takeDrop(event);
 }
 
 void mainFrm::dropEvent(QDropEvent *event)
 {
-    const QString path = firstLocalPath(event->mimeData());
-    if (m_busy || path.isEmpty())
-        return;
-    event->acceptProposedAction();
-    openDroppedPath(path);
+    if (takeDrop(event))
+        openDroppedPath(firstLocalPath(event->mimeData()));
+}
+
+// Accepts the drag or drop with the action the window takes, or leaves it refused.
+bool mainFrm::takeDrop(QDropEvent *event) const
+{
+    const Qt::DropAction action = readingAction(event->possibleActions());
+    // A drop is input like any other: none is taken while a command runs.
+    if (m_busy || action == Qt::IgnoreAction || firstLocalPath(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
 }
 
 void mainFrm::openDroppedPath(const QString &path)

@@ -3,7 +3,7 @@
 #include "aboutcommand.h"
 #include "commandhost.h"
 #include "filecommands.h"
-#include "inputhold.h"
+#include "inputblock.h"
 #include "rc4.h"
 
 #include <QElapsedTimer>
@@ -12,7 +12,9 @@
 
 #include <array>
 
+class QCloseEvent;
 class QDragEnterEvent;
+class QDragMoveEvent;
 class QDropEvent;
 class QFrame;
 
@@ -45,7 +47,9 @@ public:
     void showProgress(qint64 done, qint64 total) override;
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
@@ -66,7 +70,10 @@ private:
     void connectHandlers();
     void centreOnScreen();
     void applyPattern();
+    void runCommand(void (FileCommands::*command)() noexcept);
+    bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
+    void passEvents();
 
     const QScopedPointer<Ui::mainFrm> m_ui;
     // The two coloured bars of the left panel, by their index.
@@ -77,7 +84,11 @@ private:
     AboutCommand m_about;
 
     bool m_busy = false;
-    InputHold m_inputHold;
+    InputBlock m_inputBlock;
+    // Set while Encrypt or Decrypt runs, its messages included; a close asked for meanwhile
+    // waits for the end of the run.
+    bool m_running = false;
+    bool m_closeAfterRun = false;
     QElapsedTimer m_runClock;
     qint64 m_lastEventPass = 0;
 };

@@ -1,6 +1,9 @@
 #include "volumes.h"
 
 #include <QDir>
+#include <QHash>
+#include <QMap>
+#include <QSocketNotifier>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -83,12 +86,54 @@ QString cleanRoot(const QString &root)
     return QDir::cleanPath(root);
 }
 
-void sortRoots(QStringList &roots)
+QString lastPart(const QString &root)
 {
-    // Plain ordering puts "/" first and each volume before the ones mounted inside it.
-    std::sort(roots.begin(), roots.end());
-    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    return root == QLatin1String("/") ? root : root.section(QLatin1Char('/'), -1);
 }
+
+// Gives every volume whose name another one shares the name naming(root) instead.
+void tellApart(QList<Volume> &volumes, QString (*naming)(const QString &))
+{
+    QHash<QString, int> uses;
+    for (const Volume &volume : volumes)
+        ++uses[volume.name];
+    for (Volume &volume : volumes) {
+        if (uses.value(volume.name) > 1)
+            volume.name = naming(volume.root);
+    }
+}
+
+QString wholePath(const QString &root)
+{
+    return root;
+}
+
+// One volume per mount point, the entry mounted last (the one on top) counting. The map's plain
+// ordering puts "/" first and each volume before the ones mounted inside it.
+QList<Volume> namedVolumes(const QMap<QString, MountEntry> &byRoot)
+{
+    QList<Volume> volumes;
+    for (auto entry = byRoot.cbegin(); entry != byRoot.cend(); ++entry) {
+        const QString &root = entry.key();
+        const bool labelled = !entry->label.isEmpty() && root != QLatin1String("/");
+        volumes.append(
+            {root, labelled ? entry->label : lastPart(root), isNetworkFsType(entry->fsType)});
+    }
+    tellApart(volumes, lastPart);
+    tellApart(volumes, wholePath);
+    return volumes;
+}
+
+QList<Volume> systemVolumes()
+{
+    QList<Volume> volumes = userVolumes(systemMounts());
+    if (volumes.isEmpty()) // a picker without any volume would be a dead end
+        volumes = volumesAt({QStringLiteral("/")});
+    return volumes;
+}
+
+// How long a burst of mount table changes may last before the list is read again.
+constexpr int mountBurstMs = 250;
 
 } // namespace
 
@@ -122,15 +167,32 @@ bool isUserVolume(const MountEntry &entry)
     return isUserMediaTree(point) || entry.device.startsWith(QLatin1String("/dev/"));
 }
 
+QList<Volume> userVolumes(const QList<MountEntry> &entries)
+{
+    QMap<QString, MountEntry> byRoot;
+    for (const MountEntry &entry : entries) {
+        if (isUserVolume(entry))
+            byRoot.insert(cleanRoot(entry.mountPoint), entry);
+    }
+    return namedVolumes(byRoot);
+}
+
 QStringList userVolumeRoots(const QList<MountEntry> &entries)
 {
     QStringList roots;
-    for (const MountEntry &entry : entries) {
-        if (isUserVolume(entry))
-            roots << cleanRoot(entry.mountPoint);
-    }
-    sortRoots(roots);
+    for (const Volume &volume : userVolumes(entries))
+        roots << volume.root;
     return roots;
+}
+
+QList<Volume> volumesAt(const QStringList &roots)
+{
+    QMap<QString, MountEntry> byRoot;
+    for (const QString &root : roots) {
+        if (root.startsWith(QLatin1Char('/')))
+            byRoot.insert(cleanRoot(root), {root, {}, {}, {}});
+    }
+    return namedVolumes(byRoot);
 }
 
 QString volumeRootOf(const QStringList &roots, const QString &path)
@@ -152,9 +214,32 @@ QList<MountEntry> systemMounts()
     const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
     for (const QStorageInfo &volume : volumes) {
         entries.append({volume.rootPath(), QString::fromLocal8Bit(volume.fileSystemType()),
-                        QString::fromLocal8Bit(volume.device())});
+                        QString::fromLocal8Bit(volume.device()), volume.name()});
     }
     return entries;
+}
+
+MountTableWatcher::MountTableWatcher(QObject *parent)
+    : QObject(parent)
+    , m_table(QStringLiteral("/proc/self/mountinfo"))
+{
+    if (!m_table.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return;
+    m_notifier = new QSocketNotifier(m_table.handle(), QSocketNotifier::Exception, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &MountTableWatcher::changed);
+}
+
+MountTableWatcher::~MountTableWatcher()
+{
+    // The notifier must let go of the descriptor before the file closes it.
+    delete m_notifier;
+}
+
+VolumeRegistry::VolumeRegistry()
+{
+    m_refreshSoon.setSingleShot(true);
+    m_refreshSoon.setInterval(mountBurstMs);
+    connect(&m_refreshSoon, &QTimer::timeout, this, &VolumeRegistry::refresh);
 }
 
 VolumeRegistry &VolumeRegistry::instance()
@@ -163,38 +248,61 @@ VolumeRegistry &VolumeRegistry::instance()
     return registry;
 }
 
+QStringList VolumeRegistry::roots() const
+{
+    QStringList roots;
+    for (const Volume &volume : m_volumes)
+        roots << volume.root;
+    return roots;
+}
+
 void VolumeRegistry::setRoots(const QStringList &roots)
 {
-    QStringList cleaned;
-    for (const QString &root : roots) {
-        if (root.startsWith(QLatin1Char('/')))
-            cleaned << cleanRoot(root);
-    }
-    sortRoots(cleaned);
-    replace(cleaned, {});
+    setSource([volumes = volumesAt(roots)] { return volumes; });
+}
+
+void VolumeRegistry::setSource(Source source)
+{
+    m_source = std::move(source);
+    refresh();
 }
 
 void VolumeRegistry::loadSystemVolumes()
 {
-    const QList<MountEntry> mounts = systemMounts();
-    QStringList roots = userVolumeRoots(mounts);
-    if (roots.isEmpty())
-        roots << QStringLiteral("/"); // a picker without any volume would be a dead end
-    QStringList network;
-    for (const MountEntry &entry : mounts) {
-        if (isNetworkFsType(entry.fsType))
-            network << cleanRoot(entry.mountPoint);
+    if (m_watcher == nullptr) {
+        m_watcher = new MountTableWatcher(this);
+        // Not restarted by later changes, so that a long burst still ends in a re-read.
+        connect(m_watcher, &MountTableWatcher::changed, this, [this] {
+            if (!m_refreshSoon.isActive())
+                m_refreshSoon.start();
+        });
     }
-    replace(roots, network);
+    setSource(systemVolumes);
 }
 
-void VolumeRegistry::replace(const QStringList &roots, const QStringList &networkRoots)
+void VolumeRegistry::refresh()
 {
-    m_networkRoots = networkRoots;
-    if (roots == m_roots)
+    QList<Volume> volumes = m_source ? m_source() : QList<Volume>();
+    if (volumes == m_volumes)
         return;
-    m_roots = roots;
+    m_volumes = std::move(volumes);
     emit rootsChanged();
+}
+
+bool VolumeRegistry::isMounted(const QString &root) const
+{
+    if (!m_source)
+        return false;
+    const QList<Volume> volumes = m_source();
+    return std::any_of(volumes.cbegin(), volumes.cend(),
+                       [&root](const Volume &volume) { return volume.root == root; });
+}
+
+bool VolumeRegistry::isNetwork(const QString &root) const
+{
+    return std::any_of(m_volumes.cbegin(), m_volumes.cend(), [&root](const Volume &volume) {
+        return volume.root == root && volume.network;
+    });
 }
 
 } // namespace varnok

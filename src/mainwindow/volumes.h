@@ -1,9 +1,15 @@
 #pragma once
 
+#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class QSocketNotifier;
 
 namespace varnok {
 
@@ -13,6 +19,17 @@ struct MountEntry
     QString mountPoint;
     QString fsType;
     QString device;
+    QString label; // the file system's label, empty when it has none
+};
+
+// A volume as the drive selector lists it.
+struct Volume
+{
+    QString root;         // where it is mounted
+    QString name;         // short, and unlike the other listed volumes' names
+    bool network = false; // reached over the network
+
+    friend bool operator==(const Volume &, const Volume &) = default;
 };
 
 // True for a mount a user would recognise as a volume of their own: the root filesystem,
@@ -20,8 +37,17 @@ struct MountEntry
 // filesystems, runtime tmpfs, container and snap internals and files bind-mounted over /etc.
 bool isUserVolume(const MountEntry &entry);
 
-// The mount points of the user volumes in entries, each once, "/" first, then by path.
+// The user volumes in entries, each mount point once, "/" first, then by path. Each is named by
+// its label, else by the last part of its mount path ("/" for the root); volumes that would
+// share a name are named by the last part of their paths instead, or by the whole paths.
+QList<Volume> userVolumes(const QList<MountEntry> &entries);
+
+// The mount points of the user volumes in entries, in the same order.
 QStringList userVolumeRoots(const QList<MountEntry> &entries);
+
+// Volumes at these absolute roots, named as userVolumes() names volumes without labels; for a
+// picker that lists chosen folders rather than the system's volumes.
+QList<Volume> volumesAt(const QStringList &roots);
 
 // The longest root of roots that path lies on (whole path components only), or an empty string
 // when it lies on none.
@@ -33,33 +59,72 @@ bool isNetworkFsType(const QString &fsType);
 // The running system's mount table.
 QList<MountEntry> systemMounts();
 
-// The volumes the picker currently lists, shared by the drive selector (which sets them) and the
-// folder list (which needs the volume a path lies on to show its chain of parents).
+// Tells when the running system's mount table changes. The kernel marks an open mount table as
+// having an exceptional condition after each change, which poll() reports; inotify, and with it
+// QFileSystemWatcher, sees nothing, as the file is generated afresh on each read. Costs nothing
+// until a change.
+class MountTableWatcher final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MountTableWatcher)
+
+public:
+    explicit MountTableWatcher(QObject *parent = nullptr);
+    ~MountTableWatcher() override;
+
+    // False where the mount table cannot be opened (no /proc); then changed() never comes.
+    bool isWatching() const { return m_notifier != nullptr; }
+
+signals:
+    void changed();
+
+private:
+    QFile m_table;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+// The volumes the picker currently lists, shared by the drive selector (which shows them) and the
+// folder list (which needs the volume a path lies on to show its chain of parents). Read from a
+// source: the running system's volumes, or a fixed list.
 class VolumeRegistry final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(VolumeRegistry)
 
 public:
+    using Source = std::function<QList<Volume>()>;
+
     static VolumeRegistry &instance();
 
-    QStringList roots() const { return m_roots; }
-    // Sorts and de-duplicates roots; emits rootsChanged() when the list differs.
+    QList<Volume> volumes() const { return m_volumes; }
+    QStringList roots() const;
+    // Lists exactly the volumes at these roots from now on (see volumesAt()).
     void setRoots(const QStringList &roots);
-    // Re-reads the running system's volumes.
+    // Reads the volumes from source from now on, starting now.
+    void setSource(Source source);
+    // Reads the running system's volumes from now on, starting now, and again whenever its
+    // mount table changes.
     void loadSystemVolumes();
-    QString rootOf(const QString &path) const { return volumeRootOf(m_roots, path); }
-    bool isNetwork(const QString &root) const { return m_networkRoots.contains(root); }
+    // Reads the source again; emits rootsChanged() when the list differs.
+    void refresh();
+    // Whether the source, read afresh, still has a volume at root. One unmounted since the last
+    // refresh leaves a plain folder of the parent volume at its mount point.
+    bool isMounted(const QString &root) const;
+    QString rootOf(const QString &path) const { return volumeRootOf(roots(), path); }
+    bool isNetwork(const QString &root) const;
 
 signals:
     void rootsChanged();
 
 private:
-    VolumeRegistry() = default;
-    void replace(const QStringList &roots, const QStringList &networkRoots);
+    VolumeRegistry();
 
-    QStringList m_roots;
-    QStringList m_networkRoots;
+    Source m_source;
+    QList<Volume> m_volumes;
+    MountTableWatcher *m_watcher = nullptr;
+    // Mount tables change in bursts (a container starting mounts dozens of file systems): one
+    // re-read per burst.
+    QTimer m_refreshSoon;
 };
 
 } // namespace varnok

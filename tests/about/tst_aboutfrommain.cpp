@@ -66,7 +66,7 @@ void TestAboutFromMain::aboutTwiceShowsOneWindowAndKeepsTheMainWindowUsable()
     // Closed with Escape, then opened anew by the same button.
     QPointer<QWidget> closed = first.front();
     QTest::keyClick(closed->findChild<QWidget *>(QStringLiteral("picOut")), Qt::Key_Escape);
-    QVERIFY(openAboutWindows().isEmpty());
+    QTRY_VERIFY(openAboutWindows().isEmpty());
     QVERIFY(main->isVisible());
     QTRY_VERIFY(closed.isNull());
     QTest::mouseClick(about, Qt::LeftButton);

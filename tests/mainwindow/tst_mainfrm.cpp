@@ -2,7 +2,7 @@
 #include "filelist.h"
 #include "folderlist.h"
 #include "fontsubstitutes.h"
-#include "inputhold.h"
+#include "inputblock.h"
 #include "mainFrm.h"
 #include "rc4.h"
 #include "volumes.h"
@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -22,10 +23,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
+
+#include <unistd.h>
 
 using varnok::DriveList;
 using varnok::FileList;
@@ -148,26 +152,34 @@ private slots:
     void cleanup();
 
     void startState();
+    void startsInAFolderItCannotList_data();
+    void startsInAFolderItCannotList();
     void panelIsPaintedInLayers();
     void fontsResolveToInstalledFaces_data();
     void fontsResolveToInstalledFaces();
     void tabOrderRunsFromAboutToPassword();
-    void enterAndEscapeTriggerNoButton_data();
-    void enterAndEscapeTriggerNoButton();
+    void enterPressesOnlyTheFocusedButton_data();
+    void enterPressesOnlyTheFocusedButton();
     void selectingFileFillsNameBox();
+    void keysSelectFromTheFirstEntry_data();
+    void keysSelectFromTheFirstEntry();
     void choosingEncPatternFilters();
     void typedPatternAppliesAfterEachKeystroke();
     void openingSubfolderKeepsNameAndPattern();
     void passwordTakesSixteenCharactersShownAsX();
     void unreadableDriveIsPutBackSilently();
+    void volumesComeAndGo_data();
+    void volumesComeAndGo();
     void encryptThenDecryptFromButtons();
     void emptyPasswordIsRefusedWithMessage_data();
     void emptyPasswordIsRefusedWithMessage();
     void replaceQuestion_data();
     void replaceQuestion();
     void failureLeavesDefaultPointerAndUsableWindow();
-    void inputHoldDefersInputInOrder();
-    void longRunHoldsInputAndWritesSameBytes();
+    void inputBlockDropsInput();
+    void longRunDropsInputAndWritesSameBytes();
+    void closeDuringRunEndsProgramAfterIt_data();
+    void closeDuringRunEndsProgramAfterIt();
     void dropOpensFolderAndName_data();
     void dropOpensFolderAndName();
     // Ends every event loop: keep it last.
@@ -272,6 +284,39 @@ void TestMainFrm::startState()
     }
 }
 
+void TestMainFrm::startsInAFolderItCannotList_data()
+{
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("deleted") << true;
+    QTest::newRow("not listable") << false;
+}
+
+void TestMainFrm::startsInAFolderItCannotList()
+{
+    QFETCH(bool, deleted);
+    if (!deleted && geteuid() == 0)
+        QSKIP("permissions do not stop root from listing a folder");
+    const QString start = path("start");
+    QVERIFY(QDir().mkpath(start));
+    QVERIFY(writeAll(start + "/unseen.txt", "unseen"));
+    QVERIFY(QDir::setCurrent(start));
+    if (deleted)
+        QVERIFY(QDir(start).removeRecursively());
+    else
+        QVERIFY(QFile::setPermissions(start, QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    mainFrm window;
+    QFile::setPermissions(start,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString shown = window.findChild<FolderList *>(QStringLiteral("DirList"))->path();
+    QCOMPARE(shown, QStringLiteral("/"));
+    const auto *files = window.findChild<FileList *>(QStringLiteral("filList"));
+    QCOMPARE(files->folder(), shown);
+    FileList reference;
+    reference.setFolder(shown);
+    QCOMPARE(listedFiles(files), listedFiles(&reference));
+}
+
 void TestMainFrm::panelIsPaintedInLayers()
 {
     const QImage shot = m_window->grab().toImage();
@@ -339,29 +384,54 @@ void TestMainFrm::tabOrderRunsFromAboutToPassword()
     QCOMPARE(visited, expected);
 }
 
-void TestMainFrm::enterAndEscapeTriggerNoButton_data()
+void TestMainFrm::enterPressesOnlyTheFocusedButton_data()
 {
     QTest::addColumn<QString>("focused");
     QTest::addColumn<int>("key");
-    for (const char *name : {"Command1", "Command2", "Command4", "txtSave", "txtpwd"}) {
-        QTest::addRow("Enter on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Return);
-        QTest::addRow("Escape on %s", name) << QString::fromLatin1(name) << int(Qt::Key_Escape);
-    }
+    QTest::addColumn<bool>("keypad");
+    // What the key did: the file a command wrote, "About" for the About window, or nothing.
+    QTest::addColumn<QString>("pressed");
+    const int enter = Qt::Key_Return;
+    QTest::newRow("Enter on Encrypt") << "Command1" << enter << false << "notes.txt.enc";
+    QTest::newRow("keypad Enter on Encrypt")
+        << "Command1" << int(Qt::Key_Enter) << true << "notes.txt.enc";
+    QTest::newRow("Enter on Decrypt") << "Command2" << enter << false << "notes";
+    QTest::newRow("keypad Enter on About") << "Command4" << int(Qt::Key_Enter) << true << "About";
+    // No default button: Enter anywhere else presses nothing.
+    for (const char *name : {"txtSave", "txtpwd", "filList"})
+        QTest::addRow("Enter on %s", name) << QString::fromLatin1(name) << enter << false << "";
+    QTest::newRow("keypad Enter on txtPatter") << "txtPatter" << int(Qt::Key_Enter) << true << "";
+    for (const char *name : {"Command1", "Command2", "Command4", "txtSave", "txtpwd"})
+        QTest::addRow("Escape on %s", name)
+            << QString::fromLatin1(name) << int(Qt::Key_Escape) << false << "";
 }
 
-void TestMainFrm::enterAndEscapeTriggerNoButton()
+void TestMainFrm::enterPressesOnlyTheFocusedButton()
 {
     QFETCH(QString, focused);
     QFETCH(int, key);
+    QFETCH(bool, keypad);
+    QFETCH(QString, pressed);
     typeInto(control<QLineEdit>("txtpwd"), password);
-    typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt"));
+    clickFile(QStringLiteral("notes.txt"));
     QWidget *target = m_window->findChild<QWidget *>(focused);
+    if (auto *box = qobject_cast<QComboBox *>(target))
+        target = box->lineEdit();
     target->setFocus();
-    QTest::keyClick(target, Qt::Key(key));
+    QTest::keyClick(target, Qt::Key(key), keypad ? Qt::KeypadModifier : Qt::NoModifier);
     QTest::qWait(20);
 
-    QVERIFY(!QFile::exists(path("notes.txt.enc")));
-    QVERIFY(!QFile::exists(path("notes")));
+    const QStringList topLevels = [] {
+        QStringList names;
+        for (const QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible())
+                names << widget->objectName();
+        }
+        return names;
+    }();
+    QCOMPARE(topLevels.contains(QStringLiteral("frmAbout")), pressed == QLatin1String("About"));
+    QCOMPARE(QFile::exists(path("notes.txt.enc")), pressed == QLatin1String("notes.txt.enc"));
+    QCOMPARE(QFile::exists(path("notes")), pressed == QLatin1String("notes"));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QVERIFY(m_window->isVisible());
 }
@@ -378,6 +448,44 @@ void TestMainFrm::selectingFileFillsNameBox()
     QCOMPARE(name->text(), files->fileName(files->selectedIndex()));
     QVERIFY(name->text() != QStringLiteral("notes.txt"));
     QVERIFY(!name->text().contains(u'/'));
+}
+
+void TestMainFrm::keysSelectFromTheFirstEntry_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("chosen");
+
+    // Tabbed into with nothing chosen; the entries are letter.doc, notes.txt, README, secret.enc.
+    QTest::newRow("Down") << "*.*" << QList<int>{Qt::Key_Down} << "letter.doc";
+    QTest::newRow("Home") << "*.*" << QList<int>{Qt::Key_Home} << "letter.doc";
+    QTest::newRow("Up") << "*.*" << QList<int>{Qt::Key_Up} << "letter.doc";
+    QTest::newRow("Down, Down") << "*.*" << QList<int>{Qt::Key_Down, Qt::Key_Down} << "notes.txt";
+    QTest::newRow("End") << "*.*" << QList<int>{Qt::Key_End} << "secret.enc";
+    QTest::newRow("a letter") << "*.*" << QList<int>{Qt::Key_R} << "README";
+    QTest::newRow("one entry, Down") << "*.txt" << QList<int>{Qt::Key_Down} << "notes.txt";
+    QTest::newRow("one entry, Up") << "*.txt" << QList<int>{Qt::Key_Up} << "notes.txt";
+    QTest::newRow("one entry, Home") << "*.txt" << QList<int>{Qt::Key_Home} << "notes.txt";
+}
+
+void TestMainFrm::keysSelectFromTheFirstEntry()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, chosen);
+    typeInto(control<QComboBox>("txtPatter")->lineEdit(), pattern);
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto *encrypt = control<QPushButton>("Command1");
+    encrypt->setFocus();
+    QTest::keyClick(encrypt, Qt::Key_Tab);
+    auto *files = control<FileList>("filList");
+    QCOMPARE(QApplication::focusWidget(), files);
+
+    for (int key : keys)
+        QTest::keyClick(files, Qt::Key(key));
+    QCOMPARE(files->fileName(files->selectedIndex()), chosen);
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), chosen);
 }
 
 void TestMainFrm::choosingEncPatternFilters()
@@ -484,6 +592,70 @@ void TestMainFrm::unreadableDriveIsPutBackSilently()
     QCOMPARE(listedFiles(files), QStringList({"deep.txt"}));
 }
 
+void TestMainFrm::volumesComeAndGo_data()
+{
+    // Volumes are folders here; "mounted" are those the mount table lists, before and after a
+    // change that the window has not yet heard of.
+    QTest::addColumn<QStringList>("mountedBefore");
+    QTest::addColumn<QString>("startOn");
+    QTest::addColumn<QStringList>("mountedAfter");
+    // "open" opens the drive list; "pick" chooses the next volume on the closed box.
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("listed");
+
+    const QStringList one{"good"};
+    const QStringList two{"good", "stick"};
+    QTest::newRow("plugged in, then the list opens") << one << "good" << two << "open" << two;
+    QTest::newRow("pulled out, then the list opens") << two << "good" << one << "open" << one;
+    QTest::newRow("pulled out, then picked") << two << "good" << one << "pick" << one;
+    QTest::newRow("the one shown pulled out, then the list opens")
+        << two << "stick" << one << "open" << one;
+}
+
+void TestMainFrm::volumesComeAndGo()
+{
+    QFETCH(QStringList, mountedBefore);
+    QFETCH(QString, startOn);
+    QFETCH(QStringList, mountedAfter);
+    QFETCH(QString, action);
+    QFETCH(QStringList, listed);
+    const QString base = QFileInfo(m_dir->path()).canonicalFilePath() + '/';
+    const auto rootsOf = [&base](const QStringList &names) {
+        QStringList roots;
+        for (const QString &name : names)
+            roots << base + name;
+        return roots;
+    };
+    // An unmounted stick leaves its mount point behind as an empty folder.
+    QVERIFY(QDir().mkpath(base + "good/deeper"));
+    QVERIFY(QDir().mkpath(base + "stick"));
+    auto table = std::make_shared<QStringList>(rootsOf(mountedBefore));
+    varnok::VolumeRegistry::instance().setSource([table] { return varnok::volumesAt(*table); });
+    auto *drives = control<DriveList>("drvList");
+    auto *folders = control<FolderList>("DirList");
+    QVERIFY(folders->setPath(base + "good/deeper"));
+    drives->setDrive(base + startOn);
+    QCOMPARE(drives->drive(), base + startOn);
+
+    *table = rootsOf(mountedAfter);
+    if (action == QLatin1String("open")) {
+        drives->showPopup();
+        drives->hidePopup();
+    } else {
+        drives->setFocus();
+        QTest::keyClick(drives, Qt::Key_Down);
+    }
+
+    QStringList shown;
+    for (int row = 0; row < drives->count(); ++row)
+        shown << drives->itemData(row).toString();
+    QCOMPARE(shown, rootsOf(listed));
+    QCOMPARE(drives->drive(), base + "good");
+    QCOMPARE(folders->path(), base + "good/deeper");
+    QCOMPARE(control<FileList>("filList")->folder(), base + "good/deeper");
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
 void TestMainFrm::encryptThenDecryptFromButtons()
 {
     const QByteArray plain = readAll(path("notes.txt"));
@@ -583,23 +755,26 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
     QCOMPARE(readAll(path("letter.doc.enc")), rc4(password, "letter"));
 }
 
-void TestMainFrm::inputHoldDefersInputInOrder()
+void TestMainFrm::inputBlockDropsInput()
 {
     QLineEdit edit;
-    varnok::InputHold hold;
-    hold.begin();
+    varnok::InputBlock block;
+    block.begin();
     QTest::keyClicks(&edit, QStringLiteral("abc"));
     QTest::mouseClick(&edit, Qt::LeftButton);
+    QCoreApplication::postEvent(
+        &edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+    QCoreApplication::processEvents();
     QCOMPARE(edit.text(), QString());
 
-    hold.end();
-    QTRY_COMPARE(edit.text(), QStringLiteral("abc"));
-    // Once released, input goes straight through again.
+    block.end();
+    QCoreApplication::processEvents();
+    QCOMPARE(edit.text(), QString()); // nothing given during the block comes back
     QTest::keyClicks(&edit, QStringLiteral("d"));
-    QCOMPARE(edit.text(), QStringLiteral("abcd"));
+    QCOMPARE(edit.text(), QStringLiteral("d"));
 }
 
-void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
+void TestMainFrm::longRunDropsInputAndWritesSameBytes()
 {
     // Large enough for the run to let the window paint several times.
     QByteArray big(48 * 1024 * 1024, Qt::Uninitialized);
@@ -621,6 +796,8 @@ void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
         pointerDuringRun = QApplication::overrideCursor()->shape();
         clickFile(QStringLiteral("notes.txt"));
         nameAfterClickDuringRun = control<QLineEdit>("txtSave")->text();
+        // Decrypt pressed during the run would, if kept for later, write big.bin less ".bin".
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
     });
     poll->start(0);
     QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
@@ -633,31 +810,107 @@ void TestMainFrm::longRunHoldsInputAndWritesSameBytes()
     QVERIFY(readAll(path("big.bin.enc")) == rc4(password, big));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(!control<QProgressBar>("runProgress")->isVisible());
-    // The click given during the run is handled once the run is over.
-    QTRY_COMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
+    // Nothing given during the run acts once it is over.
+    QCoreApplication::processEvents();
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("big.bin"));
+    QVERIFY(!QFile::exists(path("big")));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestMainFrm::closeDuringRunEndsProgramAfterIt_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("the run succeeds") << "big.bin" << false;
+    QTest::newRow("the run fails") << "missing.txt" << true;
+}
+
+void TestMainFrm::closeDuringRunEndsProgramAfterIt()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, fails);
+    const QByteArray big(1024 * 1024, 'b');
+    QVERIFY(writeAll(path("big.bin"), big));
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), file);
+
+    // The window manager asks the window to close once the run has begun.
+    bool closeAsked = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (QApplication::overrideCursor() == nullptr)
+            return;
+        poll.stop();
+        closeAsked = true;
+        m_window->windowHandle()->close();
+    });
+    poll.start(0);
+    BoxSeen seen;
+    bool shownAtMessage = false;
+    if (fails) {
+        answerNextBox(&seen, [&](QMessageBox *box) {
+            shownAtMessage = m_window->isVisible();
+            pressKey(box, Qt::Key_Return);
+        });
+    }
+    QTimer::singleShot(
+        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton); });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    giveUp.start(10000);
+
+    const int ended = QApplication::exec(); // returns once the program ends
+    giveUp.stop();
+    QCOMPARE(ended, 0);
+    QVERIFY(closeAsked);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(seen.shown, fails);
+    QCOMPARE(shownAtMessage, fails);
+    QCOMPARE(readAll(path("big.bin.enc")), fails ? QByteArray() : rc4(password, big));
 }
 
 void TestMainFrm::dropOpensFolderAndName_data()
 {
     QTest::addColumn<QStringList>("dropped");
-    QTest::addColumn<bool>("accepted");
+    // What the source offers; Shift asks for a move where one is offered.
+    QTest::addColumn<int>("offered");
+    QTest::addColumn<bool>("shift");
+    // The action the window takes, or IgnoreAction when it refuses the drop.
+    QTest::addColumn<int>("action");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("one file") << QStringList{"sub/inner.txt"} << true << "sub"
+    const int copy = Qt::CopyAction;
+    const int refused = Qt::IgnoreAction;
+    QTest::newRow("one file") << QStringList{"sub/inner.txt"} << copy << false << copy << "sub"
                               << "inner.txt";
-    QTest::newRow("a folder") << QStringList{"sub"} << true << "sub"
+    QTest::newRow("a folder") << QStringList{"sub"} << copy << false << copy << "sub"
                               << "kept.txt";
     QTest::newRow("several files, first counts")
-        << QStringList{"sub/inner.doc", "notes.txt"} << true << "sub"
+        << QStringList{"sub/inner.doc", "notes.txt"} << copy << false << copy << "sub"
         << "inner.doc";
-    QTest::newRow("nothing local") << QStringList{} << false << ""
+    QTest::newRow("nothing local") << QStringList{} << copy << false << refused << ""
                                    << "kept.txt";
+    // The window only reads the path: a source told "moved" might delete the original.
+    QTest::newRow("a move asked for, copy taken")
+        << QStringList{"sub/inner.txt"} << int(Qt::CopyAction | Qt::MoveAction) << true << copy
+        << "sub"
+        << "inner.txt";
+    QTest::newRow("only a move offered")
+        << QStringList{"sub/inner.txt"} << int(Qt::MoveAction) << false << refused << ""
+        << "kept.txt";
+    QTest::newRow("only a link offered")
+        << QStringList{"sub/inner.txt"} << int(Qt::LinkAction | Qt::MoveAction) << true
+        << int(Qt::LinkAction) << "sub"
+        << "inner.txt";
 }
 
 void TestMainFrm::dropOpensFolderAndName()
 {
     QFETCH(QStringList, dropped);
-    QFETCH(bool, accepted);
+    QFETCH(int, offered);
+    QFETCH(bool, shift);
+    QFETCH(int, action);
     QFETCH(QString, folder);
     QFETCH(QString, name);
     typeInto(control<QLineEdit>("txtpwd"), password);
@@ -670,12 +923,22 @@ void TestMainFrm::dropOpensFolderAndName()
         urls << QUrl::fromLocalFile(path(entry));
     mime.setUrls(urls);
     const QPoint at(500, 300);
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    const auto actions = Qt::DropActions(offered);
+    const Qt::KeyboardModifiers modifiers = shift ? Qt::ShiftModifier : Qt::NoModifier;
+    const bool accepted = action != Qt::IgnoreAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, modifiers);
     QCoreApplication::sendEvent(m_window.get(), &enter);
     QCOMPARE(enter.isAccepted(), accepted);
     if (accepted) {
-        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCOMPARE(int(enter.dropAction()), action);
+        QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, modifiers);
+        QCoreApplication::sendEvent(m_window.get(), &move);
+        QVERIFY(move.isAccepted());
+        QCOMPARE(int(move.dropAction()), action);
+        QDropEvent drop(at, actions, &mime, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(m_window.get(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(int(drop.dropAction()), action);
     }
 
     const QString expectedFolder = QFileInfo(path(folder)).canonicalFilePath();

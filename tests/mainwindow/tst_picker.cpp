@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,6 +98,7 @@ private slots:
 
     // Drive selector
     void driveSelectsLongestRoot();
+    void driveNamesFitAndTellVolumesApart();
     void driveChangedByUser();
     void driveKeepsSelectionAcrossNewRoots();
     void startsAtCurrentFolder();
@@ -404,7 +407,7 @@ void TestPicker::driveSelectsLongestRoot()
     DriveList drives;
     drives.setVolumeRoots({inner, path(QStringLiteral("zzz")), outer});
     QCOMPARE(drives.count(), 3);
-    QCOMPARE(drives.itemText(0), outer); // sorted by path
+    QCOMPARE(drives.itemData(0).toString(), outer); // sorted by path
     QSignalSpy changed(&drives, &DriveList::changed);
 
     drives.setDrive(inner + QStringLiteral("/deep/er"));
@@ -418,6 +421,32 @@ void TestPicker::driveSelectsLongestRoot()
     drives.setDrive(QStringLiteral("/somewhere/else")); // on no listed volume: stays
     QCOMPARE(drives.drive(), outer);
     QCOMPARE(changed.count(), 2);
+}
+
+void TestPicker::driveNamesFitAndTellVolumesApart()
+{
+    const QStringList roots{"/media/root/USB3", "/media/root/USB4"};
+    DriveList drives;
+    drives.setVolumeRoots(roots);
+    drives.resize(121, 21); // its size in the window
+    QStringList shown;
+    for (int row = 0; row < drives.count(); ++row) {
+        drives.setCurrentIndex(row);
+        // The closed box paints the icon, then the text clipped to the rest of its field.
+        QStyleOptionComboBox option;
+        option.initFrom(&drives);
+        option.currentIcon = drives.itemIcon(row);
+        option.iconSize = drives.iconSize();
+        const QRect field = drives.style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                           QStyle::SC_ComboBoxEditField, &drives);
+        const int room = field.width() - drives.iconSize().width() - 4 - 2;
+        QVERIFY2(drives.fontMetrics().horizontalAdvance(drives.currentText()) <= room,
+                 qPrintable(drives.currentText()));
+        QCOMPARE(drives.toolTip(), roots.at(row));
+        QCOMPARE(drives.itemData(row, Qt::ToolTipRole).toString(), roots.at(row));
+        shown << drives.currentText();
+    }
+    QCOMPARE(shown.removeDuplicates(), 0);
 }
 
 void TestPicker::driveChangedByUser()

@@ -1,14 +1,40 @@
 #include "volumes.h"
 
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
 using varnok::MountEntry;
+using varnok::Volume;
 
 namespace {
 
-MountEntry mount(const char *device, const char *point, const char *type)
+MountEntry mount(const char *device, const char *point, const char *type, const char *label = "")
 {
-    return {QString::fromUtf8(point), QString::fromUtf8(type), QString::fromUtf8(device)};
+    return {QString::fromUtf8(point), QString::fromUtf8(type), QString::fromUtf8(device),
+            QString::fromUtf8(label)};
+}
+
+QStringList rootsOf(const QList<Volume> &volumes)
+{
+    QStringList roots;
+    for (const Volume &volume : volumes)
+        roots << volume.root;
+    return roots;
+}
+
+QStringList namesOf(const QList<Volume> &volumes)
+{
+    QStringList names;
+    for (const Volume &volume : volumes)
+        names << volume.name;
+    return names;
 }
 
 // A laptop with a separate /home, a USB stick, an SD card, a network share and the usual
@@ -66,17 +92,19 @@ class TestVolumes : public QObject
     Q_OBJECT
 
 private slots:
-    void userVolumeRoots_data();
-    void userVolumeRoots();
+    void userVolumes_data();
+    void userVolumes();
     void volumeRootOf_data();
     void volumeRootOf();
+    void watcherSeesMountsAndUnmounts();
     void runningSystemListsRoot();
 };
 
-void TestVolumes::userVolumeRoots_data()
+void TestVolumes::userVolumes_data()
 {
     QTest::addColumn<QList<MountEntry>>("table");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QStringList>("names");
 
     QTest::newRow("desktop") << desktopTable()
                              << QStringList{"/",
@@ -85,22 +113,47 @@ void TestVolumes::userVolumeRoots_data()
                                             "/home/alice/remote",
                                             "/media/alice/USB STICK",
                                             "/mnt/share",
-                                            "/run/media/bob/CARD"};
-    QTest::newRow("container") << containerTable() << QStringList{"/"};
+                                            "/run/media/bob/CARD"}
+                             << QStringList{"/",         "data",  "home", "remote",
+                                            "USB STICK", "share", "CARD"};
+    QTest::newRow("container") << containerTable() << QStringList{"/"} << QStringList{"/"};
     QTest::newRow("stacked and trailing slash")
         << QList<MountEntry>{mount("/dev/sda1", "/", "ext4"),
                              mount("/dev/sdb1", "/media/x", "vfat"),
                              mount("/dev/sdb1", "/media/x/", "vfat")}
-        << QStringList{"/", "/media/x"};
+        << QStringList{"/", "/media/x"} << QStringList{"/", "x"};
     QTest::newRow("relative mount point")
-        << QList<MountEntry>{mount("/dev/sda1", "media/x", "ext4")} << QStringList{};
+        << QList<MountEntry>{mount("/dev/sda1", "media/x", "ext4")} << QStringList{}
+        << QStringList{};
+    QTest::newRow("two sticks alike")
+        << QList<MountEntry>{mount("/dev/sdb1", "/media/root/USB3", "vfat"),
+                             mount("/dev/sdc1", "/media/root/USB4", "vfat")}
+        << QStringList{"/media/root/USB3", "/media/root/USB4"} << QStringList{"USB3", "USB4"};
+    QTest::newRow("labels, but the root stays /")
+        << QList<MountEntry>{mount("/dev/sda1", "/", "ext4", "cloudimg-rootfs"),
+                             mount("/dev/sdb1", "/media/root/sdb1", "exfat", "Holiday photos")}
+        << QStringList{"/", "/media/root/sdb1"} << QStringList{"/", "Holiday photos"};
+    QTest::newRow("one label twice")
+        << QList<MountEntry>{mount("/dev/sdb1", "/media/a/USB", "vfat", "USB"),
+                             mount("/dev/sdc1", "/media/a/USB1", "vfat", "USB")}
+        << QStringList{"/media/a/USB", "/media/a/USB1"} << QStringList{"USB", "USB1"};
+    QTest::newRow("one last part twice")
+        << QList<MountEntry>{mount("/dev/sdb1", "/media/a/backup", "ext4"),
+                             mount("/dev/sdc1", "/mnt/backup", "ext4"),
+                             mount("/dev/sdd1", "/media/a/more", "ext4", "backup")}
+        << QStringList{"/media/a/backup", "/media/a/more", "/mnt/backup"}
+        << QStringList{"/media/a/backup", "more", "/mnt/backup"};
 }
 
-void TestVolumes::userVolumeRoots()
+void TestVolumes::userVolumes()
 {
     QFETCH(QList<MountEntry>, table);
-    QFETCH(QStringList, expected);
-    QCOMPARE(varnok::userVolumeRoots(table), expected);
+    QFETCH(QStringList, roots);
+    QFETCH(QStringList, names);
+    const QList<Volume> volumes = varnok::userVolumes(table);
+    QCOMPARE(rootsOf(volumes), roots);
+    QCOMPARE(namesOf(volumes), names);
+    QCOMPARE(varnok::userVolumeRoots(table), roots);
 }
 
 void TestVolumes::volumeRootOf_data()
@@ -138,6 +191,32 @@ void TestVolumes::volumeRootOf()
     QCOMPARE(varnok::volumeRootOf(roots, path), expected);
 }
 
+void TestVolumes::watcherSeesMountsAndUnmounts()
+{
+    varnok::MountTableWatcher watcher;
+    QVERIFY(watcher.isWatching());
+    QSignalSpy changed(&watcher, &varnok::MountTableWatcher::changed);
+    QTemporaryDir point;
+    QVERIFY(point.isValid());
+    const QByteArray where = QFile::encodeName(point.path());
+    if (::mount("varnok-test", where.constData(), "tmpfs", 0, nullptr) != 0) {
+        const int error = errno;
+        if (error == EPERM || error == EACCES)
+            QSKIP("mounting needs privileges this process lacks");
+        QFAIL(qPrintable(QString::fromLocal8Bit(strerror(error))));
+    }
+    bool mounted = true;
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            ::umount(where.constData());
+    });
+    QTRY_VERIFY(changed.count() >= 1);
+    const int afterMount = changed.count();
+    QCOMPARE(::umount(where.constData()), 0);
+    mounted = false;
+    QTRY_VERIFY(changed.count() > afterMount);
+}
+
 void TestVolumes::runningSystemListsRoot()
 {
     const QStringList roots = varnok::userVolumeRoots(varnok::systemMounts());
@@ -149,5 +228,5 @@ void TestVolumes::runningSystemListsRoot()
     }
 }
 
-QTEST_APPLESS_MAIN(TestVolumes)
+QTEST_GUILESS_MAIN(TestVolumes)
 #include "tst_volumes.moc"

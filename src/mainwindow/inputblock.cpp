@@ -1,67 +1,68 @@
-#include "inputhold.h"
+#include "inputblock.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 
 namespace varnok {
 
-InputHold::InputHold(QObject *parent)
+InputBlock::InputBlock(QObject *parent)
     : QObject(parent)
 {}
 
-InputHold::~InputHold()
+InputBlock::~InputBlock()
 {
-    if (m_holding)
+    if (m_blocking)
         QCoreApplication::instance()->removeEventFilter(this);
 }
 
-void InputHold::begin()
+void InputBlock::begin()
 {
-    if (m_holding)
+    if (m_blocking)
         return;
-    m_holding = true;
+    m_blocking = true;
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-void InputHold::end()
+void InputBlock::end()
 {
-    if (!m_holding)
+    if (!m_blocking)
         return;
-    m_holding = false;
+    m_blocking = false;
     QCoreApplication::instance()->removeEventFilter(this);
-    std::vector<HeldEvent> held;
-    held.swap(m_held);
-    for (HeldEvent &entry : held) {
-        if (entry.receiver)
-            QCoreApplication::postEvent(entry.receiver, entry.event.release());
-    }
 }
 
-bool InputHold::isUserInput(const QEvent &event)
+bool InputBlock::discards(const QEvent &event)
 {
     switch (event.type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
     case QEvent::MouseMove:
     case QEvent::Wheel:
+    case QEvent::ContextMenu:
     case QEvent::TouchBegin:
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::NativeGesture:
         return true;
     default:
         return false;
     }
 }
 
-bool InputHold::eventFilter(QObject *watched, QEvent *event)
+bool InputBlock::eventFilter(QObject *watched, QEvent *event)
 {
-    if (!m_holding || !isUserInput(*event))
-        return QObject::eventFilter(watched, event);
-    m_held.push_back({watched, std::unique_ptr<QEvent>(event->clone())});
-    return true;
+    if (m_blocking && discards(*event))
+        return true;
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace varnok
