@@ -54,15 +54,16 @@ std::optional<Clock::time_point> flushStarted;
 
 } // namespace
 
-// The command's output is a QSaveFile, which flushes to disk with fdatasync() when committed.
-// Taking the call over here (it then does the real one) marks where the command stops moving
-// bytes and starts waiting for the disk.
-extern "C" int fdatasync(int fd)
+// The command syncs its output with fsync() before it renames it into place, and then syncs
+// the folder. Taking the call over here (it then does the real one) marks where the command
+// stops moving bytes and starts waiting for the disk: the first call of a run.
+extern "C" int fsync(int fd)
 {
-    flushStarted = Clock::now();
+    if (!flushStarted)
+        flushStarted = Clock::now();
     using Call = int (*)(int);
-    static const auto real = reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "fdatasync"));
-    return real ? real(fd) : ::fsync(fd);
+    static const auto real = reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "fsync"));
+    return real(fd);
 }
 
 namespace {
