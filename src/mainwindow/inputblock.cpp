@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QWidget>
 
 namespace varnok {
 
-InputBlock::InputBlock(QObject *parent)
-    : QObject(parent)
+InputBlock::InputBlock(QWidget *escapeWindow)
+    : m_escapeWindow(escapeWindow)
 {}
 
 InputBlock::~InputBlock()
@@ -58,11 +60,23 @@ bool InputBlock::discards(const QEvent &event)
     }
 }
 
+// A first press of Escape (a held key repeats) in a widget of the escape window.
+bool InputBlock::isEscapeFor(const QObject *watched, const QEvent &event) const
+{
+    if (event.type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    const auto &key = static_cast<const QKeyEvent &>(event);
+    return key.key() == Qt::Key_Escape && !key.isAutoRepeat() &&
+           static_cast<const QWidget *>(watched)->window() == m_escapeWindow;
+}
+
 bool InputBlock::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_blocking && discards(*event))
-        return true;
-    return QObject::eventFilter(watched, event);
+    if (!m_blocking || !discards(*event))
+        return QObject::eventFilter(watched, event);
+    if (isEscapeFor(watched, *event))
+        emit escapePressed();
+    return true;
 }
 
 } // namespace varnok

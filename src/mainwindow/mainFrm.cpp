@@ -3,6 +3,7 @@
 #include "ui_mainFrm.h"
 
 #include "enterpressesbutton.h"
+#include "filename.h"
 #include "volumes.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ mainFrm::mainFrm(QWidget *parent)
     for (QPushButton *button : {m_ui->Command1, m_ui->Command2, m_ui->Command3, m_ui->Command4})
         EnterPressesButton::install(button);
     connectHandlers();
+    connect(&m_inputBlock, &InputBlock::escapePressed, this, &mainFrm::escapeDuringRun);
     // The folder list falls back to "/" from a start folder it cannot list; the file list
     // follows it from the start, as it does on every change.
     DirList_Change();
@@ -219,35 +221,68 @@ void mainFrm::filList_Click()
 
 void mainFrm::Command1_Click()
 {
-    runCommand(&FileCommands::encrypt);
+    runCommand(&FileCommands::encrypt, Run::Encrypt);
 }
 
 void mainFrm::Command2_Click()
 {
-    runCommand(&FileCommands::decrypt);
+    runCommand(&FileCommands::decrypt, Run::Decrypt);
 }
 
-void mainFrm::runCommand(void (FileCommands::*command)() noexcept)
+void mainFrm::runCommand(void (FileCommands::*command)() noexcept, Run run)
 {
-    if (m_running)
+    if (m_run != Run::None)
         return; // the commands refuse a second run meanwhile as well
-    m_running = true;
+    m_run = run;
+    m_stopRequested = false;
+    m_stopQuestion = StopQuestion::None;
     (m_commands.*command)();
-    m_running = false;
+    m_run = Run::None;
     if (std::exchange(m_closeAfterRun, false))
         close();
 }
 
 void mainFrm::closeEvent(QCloseEvent *event)
 {
-    // A run is not cut short (its output would be lost), and the window stays to show its
-    // progress and any message; it closes once the run has ended, however it ended.
-    if (m_running) {
-        m_closeAfterRun = true;
-        event->ignore();
+    if (m_run == Run::None) {
+        QWidget::closeEvent(event);
         return;
     }
-    QWidget::closeEvent(event);
+    // A run is not cut off unasked. While bytes move, the user is asked whether to stop it;
+    // otherwise (a question or message of the run is open) the window closes once it is over.
+    event->ignore();
+    m_closeAfterRun = true;
+    if (m_busy)
+        m_stopQuestion = StopQuestion::Close;
+}
+
+void mainFrm::escapeDuringRun()
+{
+    if (m_stopQuestion == StopQuestion::None)
+        m_stopQuestion = StopQuestion::Escape;
+}
+
+// Asked between blocks, so the run pauses for as long as the question is open; No goes on
+// where it stopped. A close answered No is dropped, answered Yes it closes after the run.
+void mainFrm::askToStop()
+{
+    const bool closing = std::exchange(m_stopQuestion, StopQuestion::None) == StopQuestion::Close;
+    const UserTurn turn(*this);
+    const QString name = readableFileName(fileName());
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                    m_run == Run::Encrypt ? tr("Stop encrypting %1?").arg(name)
+                                          : tr("Stop decrypting %1?").arg(name),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    m_stopRequested = box.exec() == QMessageBox::Yes;
+    if (closing)
+        m_closeAfterRun = m_stopRequested;
+}
+
+bool mainFrm::stopRequested()
+{
+    return m_stopRequested;
 }
 
 void mainFrm::Command3_Click()
@@ -331,6 +366,8 @@ bool mainFrm::confirmReplace(const QString &path)
 
 void mainFrm::showProgress(qint64 done, qint64 total)
 {
+    if (m_stopQuestion != StopQuestion::None)
+        askToStop();
     if (!m_runClock.isValid())
         m_runClock.start();
     const qint64 now = m_runClock.elapsed();

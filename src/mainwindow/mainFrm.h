@@ -45,6 +45,7 @@ public:
     void showMessage(const QString &text) override;
     bool confirmReplace(const QString &path) override;
     void showProgress(qint64 done, qint64 total) override;
+    bool stopRequested() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -70,7 +71,13 @@ private:
     void connectHandlers();
     void centreOnScreen();
     void applyPattern();
-    void runCommand(void (FileCommands::*command)() noexcept);
+    enum class Run { None, Encrypt, Decrypt };
+    // What asks whether to stop the run, at its next block.
+    enum class StopQuestion { None, Escape, Close };
+
+    void runCommand(void (FileCommands::*command)() noexcept, Run run);
+    void escapeDuringRun();
+    void askToStop();
     bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
     void passEvents();
@@ -84,11 +91,13 @@ private:
     AboutCommand m_about;
 
     bool m_busy = false;
-    InputBlock m_inputBlock;
-    // Set while Encrypt or Decrypt runs, its messages included; a close asked for meanwhile
-    // waits for the end of the run.
-    bool m_running = false;
+    InputBlock m_inputBlock{this};
+    // Which command runs, its messages included; a close asked for meanwhile waits for the
+    // end of the run, or asks to stop it while bytes move.
+    Run m_run = Run::None;
     bool m_closeAfterRun = false;
+    StopQuestion m_stopQuestion = StopQuestion::None;
+    bool m_stopRequested = false;
     QElapsedTimer m_runClock;
     qint64 m_lastEventPass = 0;
 };

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -180,6 +181,8 @@ private slots:
     void longRunDropsInputAndWritesSameBytes();
     void closeDuringRunEndsProgramAfterIt_data();
     void closeDuringRunEndsProgramAfterIt();
+    void stopQuestionDuringRun_data();
+    void stopQuestionDuringRun();
     void dropOpensFolderAndName_data();
     void dropOpensFolderAndName();
     // Ends every event loop: keep it last.
@@ -758,8 +761,18 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
 void TestMainFrm::inputBlockDropsInput()
 {
     QLineEdit edit;
-    varnok::InputBlock block;
+    QLineEdit otherWindow;
+    varnok::InputBlock block(&edit);
+    QSignalSpy escapes(&block, &varnok::InputBlock::escapePressed);
     block.begin();
+    // Escape in the escape window is reported once however long it is held, and goes no
+    // further; in another window it is dropped like any key.
+    QTest::keyClick(&edit, Qt::Key_Escape);
+    QTest::keyPress(&edit, Qt::Key_Escape);
+    QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
+    QCoreApplication::sendEvent(&edit, &repeated);
+    QTest::keyClick(&otherWindow, Qt::Key_Escape);
+    QCOMPARE(escapes.count(), 2);
     QTest::keyClicks(&edit, QStringLiteral("abc"));
     QTest::mouseClick(&edit, Qt::LeftButton);
     QCoreApplication::postEvent(
@@ -817,11 +830,13 @@ void TestMainFrm::longRunDropsInputAndWritesSameBytes()
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
+// A close while bytes move asks whether to stop (answered Yes here: the run stops and the
+// program ends, leaving no output); one while a message of the run is open closes after it.
 void TestMainFrm::closeDuringRunEndsProgramAfterIt_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("fails");
-    QTest::newRow("the run succeeds") << "big.bin" << false;
+    QTest::newRow("the run is stopped") << "big.bin" << false;
     QTest::newRow("the run fails") << "missing.txt" << true;
 }
 
@@ -847,12 +862,10 @@ void TestMainFrm::closeDuringRunEndsProgramAfterIt()
     poll.start(0);
     BoxSeen seen;
     bool shownAtMessage = false;
-    if (fails) {
-        answerNextBox(&seen, [&](QMessageBox *box) {
-            shownAtMessage = m_window->isVisible();
-            pressKey(box, Qt::Key_Return);
-        });
-    }
+    answerNextBox(&seen, [&](QMessageBox *box) {
+        shownAtMessage = m_window->isVisible();
+        pressKey(box, fails ? Qt::Key_Return : Qt::Key_Y);
+    });
     QTimer::singleShot(
         0, this, [this] { QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton); });
     QTimer giveUp;
@@ -865,9 +878,92 @@ void TestMainFrm::closeDuringRunEndsProgramAfterIt()
     QCOMPARE(ended, 0);
     QVERIFY(closeAsked);
     QVERIFY(!m_window->isVisible());
-    QCOMPARE(seen.shown, fails);
-    QCOMPARE(shownAtMessage, fails);
-    QCOMPARE(readAll(path("big.bin.enc")), fails ? QByteArray() : rc4(password, big));
+    QVERIFY(seen.shown);
+    QVERIFY(shownAtMessage);
+    QCOMPARE(seen.text.startsWith(QStringLiteral("Stop encrypting")), !fails);
+    QVERIFY(!QFile::exists(path("big.bin.enc")));
+    QVERIFY(!QFile::exists(path("missing.txt.enc")));
+}
+
+// During a run, Escape or a close request asks "Stop ...?", No by default. No goes on and
+// writes exactly the bytes of an unbroken run; Yes stops, leaving every file as it was.
+void TestMainFrm::stopQuestionDuringRun_data()
+{
+    QTest::addColumn<bool>("encrypt");
+    QTest::addColumn<bool>("byClose"); // else by Escape
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("outputExists");
+    QTest::newRow("Escape, Enter keeps going") << true << false << int(Qt::Key_Return) << false;
+    QTest::newRow("Escape, No keeps going, decrypting")
+        << false << false << int(Qt::Key_N) << false;
+    QTest::newRow("Escape, Yes stops") << true << false << int(Qt::Key_Y) << false;
+    QTest::newRow("Escape, Yes stops and keeps the old output")
+        << true << false << int(Qt::Key_Y) << true;
+    QTest::newRow("close, No keeps going and the window open")
+        << true << true << int(Qt::Key_N) << false;
+    QTest::newRow("close, Yes stops and closes") << true << true << int(Qt::Key_Y) << false;
+}
+
+void TestMainFrm::stopQuestionDuringRun()
+{
+    QFETCH(bool, encrypt);
+    QFETCH(bool, byClose);
+    QFETCH(int, answer);
+    QFETCH(bool, outputExists);
+    const QByteArray big(8 * 1024 * 1024, 'b');
+    QVERIFY(writeAll(path("big.bin.enc"), big));
+    const QString input = QStringLiteral("big.bin.enc");
+    const QString output = encrypt ? path("big.bin.enc.enc") : path("big.bin");
+    if (outputExists)
+        QVERIFY(writeAll(output, "old"));
+    const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden);
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    typeInto(control<QLineEdit>("txtSave"), input);
+
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (QApplication::overrideCursor() == nullptr)
+            return;
+        poll.stop();
+        if (byClose)
+            m_window->windowHandle()->close();
+        else
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    });
+    poll.start(0);
+    BoxSeen replace;
+    BoxSeen stop;
+    const auto answerStop = [&] {
+        answerNextBox(&stop, [answer](QMessageBox *box) { pressKey(box, Qt::Key(answer)); });
+    };
+    if (outputExists)
+        answerNextBox(&replace, [&](QMessageBox *box) {
+            connect(box, &QObject::destroyed, this, answerStop); // the stop question comes next
+            pressKey(box, Qt::Key_Y);
+        });
+    else
+        answerStop();
+    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+
+    QVERIFY(stop.shown);
+    QCOMPARE(stop.text,
+             (encrypt ? QStringLiteral("Stop encrypting ") : QStringLiteral("Stop decrypting ")) +
+                 input + u'?');
+    QCOMPARE(stop.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(stop.defaultButton, QMessageBox::No);
+    QVERIFY(!stop.busyPointer);
+    const bool stopped = answer == Qt::Key_Y;
+    if (stopped) {
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+        QCOMPARE(readAll(output), outputExists ? QByteArray("old") : QByteArray());
+    } else {
+        QVERIFY(readAll(output) == rc4(password, big));
+    }
+    QCOMPARE(m_window->isVisible(), !(byClose && stopped));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QVERIFY(!control<QProgressBar>("runProgress")->isVisible());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr); // no message follows a stop
 }
 
 void TestMainFrm::dropOpensFolderAndName_data()
