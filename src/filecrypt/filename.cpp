@@ -89,10 +89,10 @@ QByteArray encodeFileName(QStringView name)
     return bytes + name.sliced(start).toUtf8();
 }
 
-QString readableFileName(QStringView name)
+QString readableFileName(const QString &name)
 {
-    QString shown = name.toString();
-    for (qsizetype k = 0; k < shown.size(); ++k) {
+    QString shown = name; // shared, and only copied where a byte is to be shown
+    for (qsizetype k = 0; k < name.size(); ++k) {
         if (const auto byte = escapedByte(name, k))
             shown[k] = QChar(fromWindows1252(*byte));
     }

@@ -21,7 +21,7 @@ QByteArray encodeFileName(QStringView name);
 
 // The name for showing to the user: each undecodable byte read as its Windows-1252 character,
 // the likeliest origin of such names. Not for naming files: two names can show alike.
-QString readableFileName(QStringView name);
+QString readableFileName(const QString &name);
 
 // name without its last count characters as the user sees them (a base letter with its
 // combining marks, an emoji with its modifiers, an undecodable byte: one each). Nothing when

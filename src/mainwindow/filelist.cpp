@@ -1,5 +1,6 @@
 #include "filelist.h"
 
+#include "filename.h"
 #include "filepattern.h"
 #include "folderscan.h"
 
@@ -10,9 +11,24 @@
 
 namespace varnok {
 
+// Holds the exact names and shows their readable form.
+class FileList::NameModel final : public QStringListModel
+{
+public:
+    using QStringListModel::QStringListModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const QVariant name = QStringListModel::data(index, role);
+        if (role != Qt::DisplayRole)
+            return name;
+        return readableFileName(name.toString());
+    }
+};
+
 FileList::FileList(QWidget *parent)
     : QListView(parent)
-    , m_model(new QStringListModel(this))
+    , m_model(new NameModel(this))
     , m_reader(FolderReader::Kind::Files)
     , m_folder(QDir::currentPath())
     , m_pattern(QStringLiteral("*.*"))
@@ -60,7 +76,7 @@ int FileList::selectedIndex() const
 
 QString FileList::fileName(int index) const
 {
-    return m_model->index(index).data().toString();
+    return m_model->index(index).data(Qt::EditRole).toString();
 }
 
 void FileList::reload()
@@ -71,8 +87,9 @@ void FileList::reload()
         if (filter.matchesEverything()) {
             shown = *files;
         } else {
+            // The pattern is matched against the names as the user reads them.
             for (const QString &name : *files) {
-                if (filter.matches(name))
+                if (filter.matches(readableFileName(name)))
                     shown << name;
             }
         }

@@ -4,8 +4,6 @@
 
 #include <QListView>
 
-class QStringListModel;
-
 namespace varnok {
 
 // The file list (`filList`): names of the folder's regular, visible files that match the
@@ -27,6 +25,8 @@ public:
     int count() const;
     // Selected position, -1 when nothing is selected.
     int selectedIndex() const;
+    // The entry's name as the folder holds it (see decodeFileName); the list shows its readable
+    // form.
     QString fileName(int index) const;
 
 signals:
@@ -58,7 +58,8 @@ private:
     // The row a key chooses while nothing is chosen, or -1 to leave the key to the view.
     int firstChoice(int key) const;
 
-    QStringListModel *m_model;
+    class NameModel;
+    NameModel *m_model;
     FolderReader m_reader;
     QString m_folder;
     QString m_pattern;

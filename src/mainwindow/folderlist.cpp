@@ -1,10 +1,10 @@
 #include "folderlist.h"
 
+#include "filename.h"
 #include "folderscan.h"
 #include "volumes.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QStandardItemModel>
 #include <QStyle>
@@ -45,9 +45,17 @@ private:
     }
 };
 
+// String work only: QFileInfo would turn a name that is not UTF-8 into another one.
 QString absoluteClean(const QString &path)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
+}
+
+QString lastPart(const QString &path)
+{
+    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 QString joinPath(const QString &folder, const QString &name)
@@ -73,10 +81,10 @@ QStringList chainFrom(const QString &root, const QString &path)
 QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &folder,
                        qsizetype depth)
 {
-    auto *item = new QStandardItem(icon, label);
+    auto *item = new QStandardItem(icon, readableFileName(label));
     item->setData(folder, PathRole);
     item->setData(static_cast<int>(depth), DepthRole);
-    item->setToolTip(folder);
+    item->setToolTip(readableFileName(folder));
     return item;
 }
 
@@ -148,7 +156,7 @@ void FolderList::showRows(const QStringList &subfolders)
     QList<QStandardItem *> rows;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &folder = chain.at(depth);
-        const QString label = depth == 0 ? folder : QFileInfo(folder).fileName();
+        const QString label = depth == 0 ? folder : lastPart(folder);
         rows << makeRow(openIcon, label, folder, depth);
     }
     for (const QString &name : subfolders)

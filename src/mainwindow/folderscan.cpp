@@ -1,6 +1,6 @@
 #include "folderscan.h"
 
-#include <QFile>
+#include "filename.h"
 
 #include <algorithm>
 #include <memory>
@@ -64,7 +64,7 @@ void appendFoldedKey(std::string &keys, std::string_view name)
     if (!ascii) {
         const QByteArray raw =
             QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size()));
-        keys += QFile::decodeName(raw).toCaseFolded().toStdString();
+        keys += decodeFileName(raw).toCaseFolded().toStdString();
         return;
     }
     for (const char c : name)
@@ -88,7 +88,7 @@ std::optional<QStringList> FolderReader::read(const QString &folder)
 
 std::optional<QByteArray> FolderReader::readRaw(const QString &folder) const
 {
-    const QByteArray encoded = QFile::encodeName(folder);
+    const QByteArray encoded = encodeFileName(folder);
     std::unique_ptr<DIR, DirCloser> dir(opendir(encoded.constData()));
     if (!dir)
         return std::nullopt;
@@ -141,7 +141,7 @@ QStringList FolderReader::decodeSorted(const QByteArray &names)
     QStringList sorted;
     sorted.reserve(static_cast<qsizetype>(keyed.size()));
     for (const Keyed &entry : keyed) {
-        sorted.append(QFile::decodeName(
+        sorted.append(decodeFileName(
             QByteArray::fromRawData(entry.name.data(), static_cast<qsizetype>(entry.name.size()))));
     }
     return sorted;

@@ -9,7 +9,8 @@
 namespace varnok {
 
 // Lists one kind of entry of a folder, as the picker shows it: hidden (dot) entries are left out
-// and names are sorted ignoring letter case.
+// and names are sorted ignoring letter case. Names and folders are as decodeFileName gives them,
+// so that every name, UTF-8 or not, leads back to its own entry.
 //
 // Reads straight from the directory stream, so that a folder of a hundred thousand files costs
 // little more than the kernel's own listing. Every read really reads the folder, but names are

@@ -11,14 +11,16 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace varnok {
 
@@ -30,15 +32,41 @@ constexpr qint64 progressDelayMs = 500;
 constexpr qint64 eventPassIntervalMs = 15;
 constexpr int progressSteps = 1000;
 
+// The first local file's exact path (see decodeFileName): a URL carries a name that is not
+// UTF-8 as percent-encoded bytes, which QUrl::toLocalFile would decode into another name.
 QString firstLocalPath(const QMimeData *mime)
 {
     if (!mime->hasUrls())
         return {};
     for (const QUrl &url : mime->urls()) {
         if (url.isLocalFile())
-            return url.toLocalFile();
+            return decodeFileName(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
     }
     return {};
+}
+
+// Where path leads, by its exact name (QFileInfo would look up another name for one that is not
+// UTF-8): nothing, a folder, or anything else.
+enum class Entry { Missing, Folder, Other };
+
+Entry entryAt(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(encodeFileName(path).constData(), &info) != 0)
+        return Entry::Missing;
+    return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
+}
+
+// path without its last part; "/" for an entry of the root.
+QString folderOf(const QString &path)
+{
+    return path.first(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 1));
+}
+
+QString lastPart(const QString &path)
+{
+    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 // The window only reads a dropped path, so it takes a drop as a copy, or as a link where that
@@ -107,6 +135,7 @@ mainFrm::mainFrm(QWidget *parent)
         EnterPressesButton::install(button);
     connectHandlers();
     connect(&m_inputBlock, &InputBlock::escapePressed, this, &mainFrm::escapeDuringRun);
+    connect(m_ui->txtSave, &QLineEdit::textEdited, this, [this] { m_chosenName.clear(); });
     // The folder list falls back to "/" from a start folder it cannot list; the file list
     // follows it from the start, as it does on every change.
     DirList_Change();
@@ -216,7 +245,15 @@ void mainFrm::filList_Click()
 {
     const int index = m_ui->filList->selectedIndex();
     if (index >= 0)
-        m_ui->txtSave->setText(m_ui->filList->fileName(index));
+        showChosenName(m_ui->filList->fileName(index));
+}
+
+// The box shows the name's readable form; the commands get the exact name, until the user
+// edits the box and so names another file.
+void mainFrm::showChosenName(const QString &exactName)
+{
+    m_ui->txtSave->setText(readableFileName(exactName));
+    m_chosenName = exactName;
 }
 
 void mainFrm::Command1_Click()
@@ -308,7 +345,7 @@ QString mainFrm::folderPath()
 
 QString mainFrm::fileName()
 {
-    return m_ui->txtSave->text();
+    return m_chosenName.isEmpty() ? m_ui->txtSave->text() : m_chosenName;
 }
 
 void mainFrm::showBusyPointer()
@@ -354,10 +391,10 @@ void mainFrm::showMessage(const QString &text)
 bool mainFrm::confirmReplace(const QString &path)
 {
     const UserTurn turn(*this);
-    const QFileInfo file(path);
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                     tr("%1 already exists in %2.\nDo you want to replace it?")
-                        .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())),
+                        .arg(readableFileName(lastPart(path)),
+                             QDir::toNativeSeparators(readableFileName(folderOf(path)))),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
@@ -414,18 +451,18 @@ bool mainFrm::takeDrop(QDropEvent *event) const
 
 void mainFrm::openDroppedPath(const QString &path)
 {
-    const QFileInfo dropped(path);
-    if (!dropped.exists())
+    const Entry dropped = entryAt(path);
+    if (dropped == Entry::Missing)
         return;
-    const QString folder = dropped.isDir() ? dropped.absoluteFilePath() : dropped.absolutePath();
+    const QString folder = dropped == Entry::Folder ? path : folderOf(path);
     if (!m_ui->DirList->setPath(folder))
         return;
     // Moving the drive selector reopens the volume's last folder, which is now this one; the
     // second set only matters if the volume's folder could not be remembered.
     m_ui->drvList->setDrive(folder);
     m_ui->DirList->setPath(folder);
-    if (!dropped.isDir())
-        m_ui->txtSave->setText(dropped.fileName());
+    if (dropped != Entry::Folder)
+        showChosenName(lastPart(path));
 }
 
 } // namespace varnok

@@ -80,6 +80,7 @@ private:
     void askToStop();
     bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
+    void showChosenName(const QString &exactName);
     void passEvents();
 
     const QScopedPointer<Ui::mainFrm> m_ui;
@@ -90,6 +91,9 @@ private:
     FileCommands m_commands{m_cipher, *this};
     AboutCommand m_about;
 
+    // The exact name behind the file name box's text while that text is the one the program
+    // put there (from the file list or a drop); empty once the user edits the box.
+    QString m_chosenName;
     bool m_busy = false;
     InputBlock m_inputBlock{this};
     // Which command runs, its messages included; a close asked for meanwhile waits for the

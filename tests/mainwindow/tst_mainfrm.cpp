@@ -30,6 +30,10 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <unistd.h>
 
 using varnok::DriveList;
@@ -55,6 +59,25 @@ bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// By the exact bytes of a path, which QFile cannot take for a name that is not UTF-8.
+bool writeRaw(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && written;
+}
+
+QByteArray readRaw(const QByteArray &path)
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return "<missing>";
+    return file.readAll();
 }
 
 // The expected ciphertext, from the cipher alone. The passwords used here are plain ASCII,
@@ -185,6 +208,8 @@ private slots:
     void stopQuestionDuringRun();
     void dropOpensFolderAndName_data();
     void dropOpensFolderAndName();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
     // Ends every event loop: keep it last.
     void exitEndsEventLoopWithoutClosingWindow();
 
@@ -243,7 +268,14 @@ void TestMainFrm::typeInto(QLineEdit *edit, const QString &text)
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(edit, c.toLatin1());
+        } else { // a key without a Qt key code of its own, as a keyboard layout gives it
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(edit, &key);
+        }
+    }
 }
 
 void TestMainFrm::clickFile(const QString &name)
@@ -1045,6 +1077,100 @@ void TestMainFrm::dropOpensFolderAndName()
     QCOMPARE(control<QLineEdit>("txtSave")->text(), name);
     QCOMPARE(control<QLineEdit>("txtpwd")->text(), password);
     QCOMPARE(control<FileList>("filList")->pattern(), QStringLiteral("*.*"));
+}
+
+// Names from old archives are often Latin-1 or code page 437 bytes, not UTF-8. Every listed
+// entry opens the very file it stands for, and the output's name is its exact bytes plus
+// ".enc" (or less four characters); the boxes show a readable form.
+void TestMainFrm::namesThatAreNotUtf8_data()
+{
+    QTest::addColumn<QList<QByteArray>>("files"); // relative paths as bytes
+    QTest::addColumn<QString>("folder");          // a subfolder to open first, as shown
+    QTest::addColumn<QString>("clicked"); // the entry clicked, as shown; none: the input dropped
+    QTest::addColumn<QString>("shown");   // the file name box's text after the click
+    QTest::addColumn<QString>("typed");   // then typed into the box, if anything
+    QTest::addColumn<bool>("encrypt");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+    const QString cafe = QStringLiteral("caf\u00e9.txt");
+    QTest::newRow("Latin-1 name") << QList<QByteArray>{"caf\xe9.txt"} << "" << cafe << cafe << ""
+                                  << true << QByteArray("caf\xe9.txt")
+                                  << QByteArray("caf\xe9.txt.enc");
+    const QList<QByteArray> alike{"x\xff", "x\xef\xbf\xbd"};
+    QTest::newRow("a stray byte beside a real U+FFFD, the stray one clicked")
+        << alike << "" << QStringLiteral("x\u00ff") << QStringLiteral("x\u00ff") << "" << true
+        << QByteArray("x\xff") << QByteArray("x\xff.enc");
+    QTest::newRow("a stray byte beside a real U+FFFD, the real one clicked")
+        << alike << "" << QStringLiteral("x\ufffd") << QStringLiteral("x\ufffd") << "" << true
+        << QByteArray("x\xef\xbf\xbd") << QByteArray("x\xef\xbf\xbd.enc");
+    QTest::newRow("decrypting keeps the bytes before the cut")
+        << QList<QByteArray>{"r\xe9sum\xe9.enc"} << "" << QStringLiteral("r\u00e9sum\u00e9.enc")
+        << QStringLiteral("r\u00e9sum\u00e9.enc") << "" << false << QByteArray("r\xe9sum\xe9.enc")
+        << QByteArray("r\xe9sum\xe9");
+    QTest::newRow("Latin-1 name dropped")
+        << QList<QByteArray>{"caf\xe9.txt"} << ""
+        << "" << cafe << "" << true << QByteArray("caf\xe9.txt") << QByteArray("caf\xe9.txt.enc");
+    QTest::newRow("a typed name names the file typed")
+        << QList<QByteArray>{"caf\xe9.txt", "caf\xc3\xa9.txt.bak"} << "" << cafe << cafe << cafe
+        << true << QByteArray("caf\xc3\xa9.txt") << QByteArray("caf\xc3\xa9.txt.enc");
+    QTest::newRow("in a folder whose name is not UTF-8")
+        << QList<QByteArray>{"d\xe9j\xe0/f\xfc.txt"} << QStringLiteral("d\u00e9j\u00e0")
+        << QStringLiteral("f\u00fc.txt") << QStringLiteral("f\u00fc.txt") << "" << true
+        << QByteArray("d\xe9j\xe0/f\xfc.txt") << QByteArray("d\xe9j\xe0/f\xfc.txt.enc");
+}
+
+void TestMainFrm::namesThatAreNotUtf8()
+{
+    QFETCH(QList<QByteArray>, files);
+    QFETCH(QString, folder);
+    QFETCH(QString, clicked);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    QFETCH(bool, encrypt);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    const QByteArray root = QFile::encodeName(m_dir->path()) + '/';
+    const auto raw = [&root](const QByteArray &relative) { return QByteArray(root + relative); };
+    const auto contentOf = [](const QByteArray &name) { return QByteArray("content of " + name); };
+    for (const QByteArray &file : files) {
+        const qsizetype slash = file.lastIndexOf('/');
+        if (slash > 0)
+            QCOMPARE(::mkdir(raw(file.first(slash)).constData(), 0755), 0);
+        QVERIFY(writeRaw(raw(file), contentOf(file)));
+    }
+    if (typed.size() > 0) // the file the typed name stands for, in UTF-8
+        QVERIFY(writeRaw(raw(input), contentOf(input)));
+    // A window opened now lists the new entries.
+    m_window = std::make_unique<mainFrm>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+    if (!folder.isEmpty()) {
+        auto *folders = control<FolderList>("DirList");
+        const int row = rowOf(folders, folder);
+        QVERIFY2(row >= 0, qPrintable(folder));
+        const QRect rect = folders->visualRect(folders->model()->index(row, 0));
+        QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    if (clicked.isEmpty()) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromEncoded("file://" + raw(input).toPercentEncoding("/"))});
+        QDragEnterEvent enter(QPoint(500, 300), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_window.get(), &enter);
+        QDropEvent drop(QPoint(500, 300), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_window.get(), &drop);
+    } else {
+        clickFile(clicked);
+    }
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), shown);
+    if (!typed.isEmpty())
+        typeInto(control<QLineEdit>("txtSave"), typed);
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+
+    QCOMPARE(readRaw(raw(output)), rc4(password, contentOf(input)));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
 void TestMainFrm::exitEndsEventLoopWithoutClosingWindow()
