@@ -73,24 +73,30 @@ int strikes()
 
 using syscallfaults::Call;
 
-extern "C" int fsync(int fd)
+namespace {
+
+// A sync that fails as armed, or else the real call.
+int armedSync(int (*realCall)(int), int fd)
 {
-    static auto *const realFsync = syscallfaults::real<int(int)>("fsync");
     if (const int error = syscallfaults::faultFor(Call::Sync, fd)) {
         errno = error;
         return -1;
     }
-    return realFsync(fd);
+    return realCall(fd);
+}
+
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    static auto *const realFsync = syscallfaults::real<int(int)>("fsync");
+    return armedSync(realFsync, fd);
 }
 
 extern "C" int fdatasync(int fd)
 {
     static auto *const realFdatasync = syscallfaults::real<int(int)>("fdatasync");
-    if (const int error = syscallfaults::faultFor(Call::Sync, fd)) {
-        errno = error;
-        return -1;
-    }
-    return realFdatasync(fd);
+    return armedSync(realFdatasync, fd);
 }
 
 extern "C" int close(int fd)

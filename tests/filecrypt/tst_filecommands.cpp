@@ -366,8 +366,8 @@ private slots:
     {
         for (const QString &entry : setup) {
             const QString kind = entry.section(u':', 0, 0);
-            const QString spec = entry.section(u':', 1);
-            const QString p = path(spec.section(u'>', 0, 0));
+            const QString rest = entry.section(u':', 1);
+            const QString p = path(rest.section(u'>', 0, 0));
             if (kind == u"file")
                 QVERIFY(writeFile(p, "some bytes"));
             else if (kind == u"folder")
@@ -377,7 +377,7 @@ private slots:
             else if (kind == u"socket")
                 QVERIFY(makeSocket(p));
             else
-                QVERIFY(QFile::link(spec.section(u'>', 1), p));
+                QVERIFY(QFile::link(rest.section(u'>', 1), p));
         }
     }
 
