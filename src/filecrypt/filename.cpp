@@ -99,6 +99,11 @@ QString readableFileName(const QString &name)
     return shown;
 }
 
+QString lastPathPart(const QString &path)
+{
+    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 std::optional<QString> withoutLastCharacters(const QString &name, int count)
 {
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, name);

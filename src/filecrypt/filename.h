@@ -23,6 +23,10 @@ QByteArray encodeFileName(QStringView name);
 // the likeliest origin of such names. Not for naming files: two names can show alike.
 QString readableFileName(const QString &name);
 
+// The last part of a path, the name of the entry it leads to (empty for a path ending in "/").
+// String work only: QFileInfo would turn a name that is not UTF-8 into another one.
+QString lastPathPart(const QString &path);
+
 // name without its last count characters as the user sees them (a base letter with its
 // combining marks, an emoji with its modifiers, an undecodable byte: one each). Nothing when
 // name has no more than count characters.

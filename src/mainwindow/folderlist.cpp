@@ -53,11 +53,6 @@ QString absoluteClean(const QString &path)
     return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
 }
 
-QString lastPart(const QString &path)
-{
-    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 QString joinPath(const QString &folder, const QString &name)
 {
     if (folder.endsWith(QLatin1Char('/')))
@@ -156,7 +151,7 @@ void FolderList::showRows(const QStringList &subfolders)
     QList<QStandardItem *> rows;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &folder = chain.at(depth);
-        const QString label = depth == 0 ? folder : lastPart(folder);
+        const QString label = depth == 0 ? folder : lastPathPart(folder);
         rows << makeRow(openIcon, label, folder, depth);
     }
     for (const QString &name : subfolders)

@@ -64,11 +64,6 @@ QString folderOf(const QString &path)
     return path.first(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 1));
 }
 
-QString lastPart(const QString &path)
-{
-    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 // The window only reads a dropped path, so it takes a drop as a copy, or as a link where that
 // is all the source offers; never as a move, which tells the source it may delete the original.
 Qt::DropAction readingAction(Qt::DropActions offered)
@@ -393,7 +388,7 @@ bool mainFrm::confirmReplace(const QString &path)
     const UserTurn turn(*this);
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                     tr("%1 already exists in %2.\nDo you want to replace it?")
-                        .arg(readableFileName(lastPart(path)),
+                        .arg(readableFileName(lastPathPart(path)),
                              QDir::toNativeSeparators(readableFileName(folderOf(path)))),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
@@ -462,7 +457,7 @@ void mainFrm::openDroppedPath(const QString &path)
     m_ui->drvList->setDrive(folder);
     m_ui->DirList->setPath(folder);
     if (dropped != Entry::Folder)
-        showChosenName(lastPart(path));
+        showChosenName(lastPathPart(path));
 }
 
 } // namespace varnok

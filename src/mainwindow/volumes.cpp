@@ -1,5 +1,7 @@
 #include "volumes.h"
 
+#include "filename.h"
+
 #include <QDir>
 #include <QHash>
 #include <QMap>
@@ -88,7 +90,7 @@ QString cleanRoot(const QString &root)
 
 QString lastPart(const QString &root)
 {
-    return root == QLatin1String("/") ? root : root.section(QLatin1Char('/'), -1);
+    return root == QLatin1String("/") ? root : lastPathPart(root);
 }
 
 // Gives every volume whose name another one shares the name naming(root) instead.

@@ -225,6 +225,7 @@ private:
     }
     void typeInto(QLineEdit *edit, const QString &text);
     void clickFile(const QString &name);
+    void openFolder(const QString &name);
 
     QString m_startFolder;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -276,6 +277,17 @@ void TestMainFrm::typeInto(QLineEdit *edit, const QString &text)
             QCoreApplication::sendEvent(edit, &key);
         }
     }
+}
+
+void TestMainFrm::openFolder(const QString &name)
+{
+    auto *folders = control<FolderList>("DirList");
+    const int row = rowOf(folders, name);
+    QVERIFY2(row >= 0, qPrintable(name));
+    const QRect rect = folders->visualRect(folders->model()->index(row, 0));
+    // A double-click is a click followed by the second press that the system reports as one.
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 void TestMainFrm::clickFile(const QString &name)
@@ -573,12 +585,7 @@ void TestMainFrm::openingSubfolderKeepsNameAndPattern()
     typeInto(patternEdit, QStringLiteral("*.txt"));
 
     auto *folders = control<FolderList>("DirList");
-    const int row = rowOf(folders, QStringLiteral("sub"));
-    QVERIFY(row >= 0);
-    const QRect rect = folders->visualRect(folders->model()->index(row, 0));
-    // A double-click is a click followed by the second press that the system reports as one.
-    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
+    openFolder(QStringLiteral("sub"));
 
     const QString sub = QFileInfo(path("sub")).canonicalFilePath();
     QCOMPARE(folders->path(), sub);
@@ -1145,14 +1152,8 @@ void TestMainFrm::namesThatAreNotUtf8()
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
-    if (!folder.isEmpty()) {
-        auto *folders = control<FolderList>("DirList");
-        const int row = rowOf(folders, folder);
-        QVERIFY2(row >= 0, qPrintable(folder));
-        const QRect rect = folders->visualRect(folders->model()->index(row, 0));
-        QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, rect.center());
-    }
+    if (!folder.isEmpty())
+        openFolder(folder);
     if (clicked.isEmpty()) {
         QMimeData mime;
         mime.setUrls({QUrl::fromEncoded("file://" + raw(input).toPercentEncoding("/"))});
