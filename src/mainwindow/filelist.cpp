@@ -7,11 +7,12 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStringListModel>
 
 namespace varnok {
 
-// Holds the exact names and shows their readable form.
+// Holds the exact names and shows their readable form, as text.
 class FileList::NameModel final : public QStringListModel
 {
 public:
@@ -22,7 +23,7 @@ public:
         const QVariant name = QStringListModel::data(index, role);
         if (role != Qt::DisplayRole)
             return name;
-        return readableFileName(name.toString());
+        return displayedFileName(name.toString(), NamePlace::OnItsOwn);
     }
 };
 
@@ -61,6 +62,20 @@ void FileList::setPattern(const QString &pattern)
 {
     m_pattern = pattern;
     reload();
+}
+
+void FileList::refresh()
+{
+    const int selected = selectedIndex();
+    const QString kept = selected >= 0 ? fileName(selected) : QString();
+    const int scrolled = verticalScrollBar()->value();
+    reload();
+    if (!kept.isEmpty()) {
+        const int row = m_model->stringList().indexOf(kept);
+        if (row >= 0)
+            setCurrentIndex(m_model->index(row));
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 int FileList::count() const

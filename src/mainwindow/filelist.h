@@ -21,6 +21,9 @@ public:
     void setFolder(const QString &folder);
     // "*.*" matches every name; letter case is ignored; "*.txt;*.doc" holds two patterns.
     void setPattern(const QString &pattern);
+    // Re-reads the folder as it now is, keeping the selected entry (where it still exists) and
+    // the scroll position; the user has chosen nothing new, so entrySelected() stays quiet.
+    void refresh();
 
     int count() const;
     // Selected position, -1 when nothing is selected.

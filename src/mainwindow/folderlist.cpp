@@ -9,6 +9,7 @@
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 
 namespace varnok {
 
@@ -76,10 +77,11 @@ QStringList chainFrom(const QString &root, const QString &path)
 QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &folder,
                        qsizetype depth)
 {
-    auto *item = new QStandardItem(icon, readableFileName(label));
+    auto *item = new QStandardItem(icon, displayedFileName(label, NamePlace::OnItsOwn));
     item->setData(folder, PathRole);
     item->setData(static_cast<int>(depth), DepthRole);
-    item->setToolTip(readableFileName(folder));
+    // A tooltip takes anything that looks like markup for markup.
+    item->setToolTip(Qt::convertFromPlainText(displayedFileName(folder), Qt::WhiteSpaceNoWrap));
     return item;
 }
 
@@ -118,6 +120,8 @@ bool FolderList::setPath(const QString &path)
     showRows(*subfolders);
     if (moved)
         emit changed();
+    else
+        emit reread();
     return true;
 }
 
@@ -133,6 +137,17 @@ bool FolderList::setDrive(const QString &volumeRoot)
     if (!remembered.isEmpty() && setPath(remembered))
         return true;
     return setPath(root);
+}
+
+void FolderList::refresh()
+{
+    const QString highlighted = currentIndex().data(PathRole).toString();
+    if (!setPath(m_path))
+        return; // gone or unreadable now: the last listing stays until the user moves on
+    const QModelIndexList rows =
+        m_model->match(m_model->index(0, 0), PathRole, highlighted, 1, Qt::MatchExactly);
+    if (!rows.isEmpty())
+        setCurrentIndex(rows.first());
 }
 
 QString FolderList::chainRoot(const QString &path) const
@@ -171,6 +186,11 @@ void FolderList::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         openRow(currentIndex());
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_F5) {
+        refresh();
         event->accept();
         return;
     }

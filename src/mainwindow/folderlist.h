@@ -27,13 +27,18 @@ public:
     // Same result and notification as setPath(); also false when no listed volume is mounted
     // at that root any more.
     bool setDrive(const QString &volumeRoot);
+    // Re-reads the current folder as it now is, keeping the highlighted row; emits reread().
+    void refresh();
 
 signals:
     // The current folder changed, by the user or by the program.
     void changed();
+    // The current folder was read again without moving: what is in it may have changed.
+    void reread();
 
 protected:
-    // Enter opens the highlighted folder, as a double-click does.
+    // Enter opens the highlighted folder, as a double-click does (the current folder's own row
+    // re-reads it); F5 re-reads the current folder.
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
