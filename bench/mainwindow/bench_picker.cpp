@@ -67,6 +67,37 @@ BENCHMARK_CAPTURE(BM_PatternChange, all, "*.*")->Unit(benchmark::kMillisecond)->
 BENCHMARK_CAPTURE(BM_PatternChange, txt, "*.txt")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PatternChange, typing_t, "*.t")->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What the end of a command costs: the folder has gained (or lost) the output, so the re-read
+// decodes and sorts every name again, then the view lays the list out anew.
+void BM_RefreshAfterCommand(benchmark::State &state)
+{
+    varnok::FileList list;
+    list.resize(377, 210);
+    list.show();
+    list.setFolder(g_folder);
+    QApplication::processEvents();
+    const QByteArray output = QFile::encodeName(g_folder + QStringLiteral("/file-000001.txt.enc"));
+    bool present = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        present = !present;
+        const bool changed =
+            present ? ::close(::open(output.constData(), O_CREAT | O_WRONLY, 0644)) == 0
+                    : ::unlink(output.constData()) == 0;
+        state.ResumeTiming();
+        if (!changed) {
+            state.SkipWithError("cannot change the folder");
+            return;
+        }
+        list.refresh();
+        QApplication::processEvents();
+    }
+    if (present)
+        ::unlink(output.constData());
+    state.counters["entries"] = list.count();
+}
+BENCHMARK(BM_RefreshAfterCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The folder read alone: a first read decodes and sorts every name, a read of the unchanged
 // folder (what each keystroke in the pattern box costs) only compares the listing.
 void BM_FolderRead(benchmark::State &state, bool unchanged)
