@@ -1,0 +1,344 @@
+// Starts the real varnok on a private X server (Xvfb, with openbox as the window manager) and
+// drives it with xdotool, whose keys and clicks go through XTEST like a real keyboard's and
+// mouse's. Checks what lands in the folder, byte for byte, against the cipher's per-byte step.
+
+#include "rc4.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString password = QStringLiteral("Open sesame 42");
+
+// Where the main window's controls are, from its fixed layout (client coordinates).
+constexpr QPoint passwordBox(408, 473);
+constexpr QPoint nameBox(604, 473);
+constexpr QPoint encryptButton(428, 508);
+constexpr QPoint decryptButton(500, 508);
+constexpr QPoint aboutButton(632, 508);
+constexpr QPoint aboutCloseButton(384, 16); // the About window's "X"
+
+// Questions and messages carry the program's name as their title; the About window carries
+// the caption its layout gives it.
+const QString questionTitle = QStringLiteral("^Varnok$");
+const QString aboutTitle = QStringLiteral("Insert Caption Here");
+
+QByteArray rc4PerByte(const QString &key, const QByteArray &bytes)
+{
+    varnok::Rc4State cipher;
+    const QByteArray keyBytes = key.toLatin1(); // ASCII: its Windows-1252 codes are the same
+    cipher.RC4ini({reinterpret_cast<const std::uint8_t *>(keyBytes.constData()),
+                   static_cast<std::size_t>(keyBytes.size())});
+    QByteArray out(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = char(cipher.EnDeCryptSingle(std::uint8_t(bytes[i])));
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Polls until done() holds, for at most timeoutMs.
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void encryptThenDecrypt();
+    void replaceQuestion_data();
+    void replaceQuestion();
+    void aboutOpensAndCloses();
+    void escapeAsksToStop();
+    // Ends the program: keep it last.
+    void closeDuringRunAsksToStop();
+
+private:
+    QString path(const QString &name) const { return m_folder->filePath(name); }
+    QStringList entries() const
+    {
+        return QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    }
+    bool runPartExists() const
+    {
+        return !QDir(m_folder->path())
+                    .entryList({QStringLiteral(".varnok-*")}, QDir::Files | QDir::Hidden)
+                    .isEmpty();
+    }
+    QString xdo(const QStringList &arguments);
+    QString findWindow(const QString &title);
+    QString waitForWindow(const QString &title);
+    bool waitUntilGone(const QString &title);
+    void click(const QString &window, QPoint at);
+    void typeInto(QPoint box, const QString &text);
+    void press(const QString &window, const char *key);
+    void startRun(QPoint button, const QString &name);
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QProcess m_server;
+    QProcess m_windowManager;
+    QProcess m_program;
+    QProcessEnvironment m_env;
+    QString m_xdotool;
+    QString m_main;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString windowManager = QStandardPaths::findExecutable(QStringLiteral("openbox"));
+    m_xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (server.isEmpty() || windowManager.isEmpty() || m_xdotool.isEmpty())
+        QSKIP("needs Xvfb, openbox and xdotool");
+
+    // -displayfd 1: the server picks a free display and writes its number to our pipe.
+    m_server.start(server,
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                    QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp")});
+    QVERIFY(m_server.waitForStarted());
+    QVERIFY(waitFor([this] {
+        m_server.waitForReadyRead(50);
+        return m_server.canReadLine();
+    }));
+    const QByteArray display = m_server.readLine().trimmed();
+    QVERIFY2(!display.isEmpty(), "Xvfb reported no display");
+
+    m_env = QProcessEnvironment::systemEnvironment();
+    m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(display));
+    m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    m_env.remove(QStringLiteral("SESSION_MANAGER"));
+    m_windowManager.setProcessEnvironment(m_env);
+    m_windowManager.start(windowManager, {QStringLiteral("--sm-disable")});
+    QVERIFY(m_windowManager.waitForStarted());
+
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+    m_program.setProcessEnvironment(m_env);
+    m_program.setWorkingDirectory(m_folder->path()); // the picker starts there
+    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_program.start(QStringLiteral(VARNOK_PROGRAM), {});
+    QVERIFY(m_program.waitForStarted());
+    m_main = waitForWindow(QStringLiteral("^Varnok Encryptor$"));
+    QVERIFY(!m_main.isEmpty());
+    typeInto(passwordBox, password);
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    for (QProcess *process : {&m_program, &m_windowManager, &m_server}) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        process->terminate();
+        if (!process->waitForFinished(5000))
+            process->kill();
+        process->waitForFinished(5000);
+    }
+}
+
+QString TestEndToEnd::xdo(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(m_env);
+    tool.start(m_xdotool, arguments);
+    if (!tool.waitForFinished(10000) || tool.exitStatus() != QProcess::NormalExit)
+        qWarning("xdotool %s did not finish", qPrintable(arguments.join(u' ')));
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+// The first visible window with this title, or nothing.
+QString TestEndToEnd::findWindow(const QString &title)
+{
+    return xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                title})
+        .section(u'\n', 0, 0);
+}
+
+QString TestEndToEnd::waitForWindow(const QString &title)
+{
+    QString window;
+    waitFor([&] { return !(window = findWindow(title)).isEmpty(); });
+    return window;
+}
+
+bool TestEndToEnd::waitUntilGone(const QString &title)
+{
+    return waitFor([&] { return findWindow(title).isEmpty(); });
+}
+
+void TestEndToEnd::click(const QString &window, QPoint at)
+{
+    xdo({QStringLiteral("mousemove"), QStringLiteral("--sync"), QStringLiteral("--window"), window,
+         QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+         QStringLiteral("1")});
+}
+
+// Replaces the box's text by typing, as a user does.
+void TestEndToEnd::typeInto(QPoint box, const QString &text)
+{
+    click(m_main, box);
+    xdo({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
+    xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), text});
+}
+
+// A key press to the window, once it has the keyboard focus.
+void TestEndToEnd::press(const QString &window, const char *key)
+{
+    xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+    xdo({QStringLiteral("key"), QString::fromLatin1(key)});
+}
+
+void TestEndToEnd::startRun(QPoint button, const QString &name)
+{
+    typeInto(nameBox, name);
+    click(m_main, button);
+}
+
+void TestEndToEnd::encryptThenDecrypt()
+{
+    QByteArray plain(300 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        plain[i] = char((i * 7919) >> 3);
+    QVERIFY(writeAll(path("letter.txt"), plain));
+    startRun(encryptButton, QStringLiteral("letter.txt"));
+    // The output appears under its name only once it is complete.
+    QVERIFY(waitFor([&] { return QFile::exists(path("letter.txt.enc")); }));
+    QVERIFY(readAll(path("letter.txt.enc")) == rc4PerByte(password, plain));
+
+    QVERIFY(QFile::remove(path("letter.txt")));
+    startRun(decryptButton, QStringLiteral("letter.txt.enc"));
+    QVERIFY(waitFor([&] { return QFile::exists(path("letter.txt")); }));
+    QVERIFY(readAll(path("letter.txt")) == plain);
+    QVERIFY(waitFor([&] { return !runPartExists(); }));
+    QCOMPARE(entries(), QStringList({".", "..", "letter.txt", "letter.txt.enc"}));
+    QVERIFY(QFile::remove(path("letter.txt")) && QFile::remove(path("letter.txt.enc")));
+}
+
+void TestEndToEnd::replaceQuestion_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("No keeps the file") << "n" << false;
+    QTest::newRow("Yes replaces it") << "y" << true;
+}
+
+void TestEndToEnd::replaceQuestion()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, replaced);
+    const QByteArray plain = "a note, encrypted over an older copy";
+    const QByteArray older = "an older encrypted copy, longer than the new one";
+    QVERIFY(writeAll(path("note.txt"), plain));
+    QVERIFY(writeAll(path("note.txt.enc"), older));
+    startRun(encryptButton, QStringLiteral("note.txt"));
+
+    const QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "no replace question");
+    press(question, qPrintable(answer));
+    QVERIFY(waitUntilGone(questionTitle));
+    const QByteArray expected = replaced ? rc4PerByte(password, plain) : older;
+    QVERIFY(waitFor([&] { return readAll(path("note.txt.enc")) == expected && !runPartExists(); }));
+    QCOMPARE(entries(), QStringList({".", "..", "note.txt", "note.txt.enc"}));
+    QVERIFY(QFile::remove(path("note.txt")) && QFile::remove(path("note.txt.enc")));
+}
+
+void TestEndToEnd::aboutOpensAndCloses()
+{
+    click(m_main, aboutButton);
+    const QString about = waitForWindow(aboutTitle);
+    QVERIFY2(!about.isEmpty(), "no About window");
+    click(about, aboutCloseButton);
+    QVERIFY(waitUntilGone(aboutTitle));
+    // Opens again, and Escape closes it too.
+    click(m_main, aboutButton);
+    const QString again = waitForWindow(aboutTitle);
+    QVERIFY(!again.isEmpty());
+    press(again, "Escape");
+    QVERIFY(waitUntilGone(aboutTitle));
+}
+
+// Large enough to take seconds, sparse so that it costs no disk: a stopped run never writes
+// much of it.
+constexpr qint64 bigSize = qint64(3) << 30;
+
+// Escape during a run asks whether to stop: No goes on, Yes stops and leaves the folder as it
+// was.
+void TestEndToEnd::escapeAsksToStop()
+{
+    QFile big(path("big.bin"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(bigSize));
+    big.close();
+    const QStringList before = entries();
+    startRun(encryptButton, QStringLiteral("big.bin"));
+    QVERIFY2(waitFor(std::bind(&TestEndToEnd::runPartExists, this)), "the run did not start");
+
+    press(m_main, "Escape");
+    QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "Escape did not ask to stop");
+    press(question, "n");
+    QVERIFY(waitUntilGone(questionTitle));
+    QVERIFY2(runPartExists(), "the run ended although No was answered");
+
+    press(m_main, "Escape");
+    question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "the second Escape did not ask to stop");
+    press(question, "y");
+    QVERIFY(waitUntilGone(questionTitle));
+    QVERIFY(waitFor([this] { return !runPartExists(); }));
+    QCOMPARE(entries(), before);
+}
+
+// The window manager's close request during a run asks the same; Yes stops the run and ends
+// the program.
+void TestEndToEnd::closeDuringRunAsksToStop()
+{
+    const QStringList before = entries();
+    startRun(encryptButton, QStringLiteral("big.bin"));
+    QVERIFY2(waitFor(std::bind(&TestEndToEnd::runPartExists, this)), "the run did not start");
+    press(m_main, "alt+F4"); // openbox's key for closing the active window
+    const QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "the close request did not ask to stop");
+    press(question, "y");
+    QVERIFY(m_program.waitForFinished(20000));
+    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program.exitCode(), 0);
+    QCOMPARE(entries(), before);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
