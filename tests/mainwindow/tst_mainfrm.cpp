@@ -9,6 +9,7 @@
 #include "volumes.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -351,6 +352,17 @@ void TestMainFrm::startState()
         QVERIFY2(!control<QWidget>(name)->accessibleName().isEmpty(), name);
         QVERIFY2(!control<QWidget>(name)->accessibleDescription().isEmpty(), name);
     }
+    // On Linux a combo box's accessible name is its value; its label relation names it.
+    for (const auto &[name, label] :
+         {std::pair{"drvList", "Drive"}, std::pair{"txtPatter", "File name pattern"}}) {
+        const auto labels = QAccessible::queryAccessibleInterface(control<QWidget>(name))
+                                ->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->text(QAccessible::Name), QString::fromLatin1(label));
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(control<QWidget>("runProgress"))
+                 ->text(QAccessible::Description),
+             QStringLiteral("Press Escape to stop"));
     for (auto *button : m_window->findChildren<QPushButton *>()) {
         QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
     }
