@@ -57,8 +57,9 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Polls until done() holds, for at most timeoutMs.
-bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
+// Polls until done() holds, for at most timeoutMs: generous, for a loaded machine and the
+// sanitizer build, where starting the program alone has taken over ten seconds.
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
 {
     QElapsedTimer clock;
     clock.start();

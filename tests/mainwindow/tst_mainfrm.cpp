@@ -1281,6 +1281,7 @@ void TestMainFrm::namesAreShownAsText()
     QVERIFY(writeAll(path(name + QStringLiteral(".enc")), "older"));
     QVERIFY(QDir(m_dir->path()).mkdir(name + QStringLiteral(" folder")));
     control<FolderList>("DirList")->refresh();
+    QTRY_VERIFY(rowOf(control<FileList>("filList"), name) >= 0);
     typeInto(control<QLineEdit>("txtpwd"), password);
     clickFile(name); // listed on one line, as the list's own text
     QCOMPARE(control<QLineEdit>("txtSave")->text(), name);
@@ -1353,8 +1354,8 @@ void TestMainFrm::listsShowTheFolderAsItNowIs()
         folders->setFocus();
         QTest::keyClick(window, how == QLatin1String("F5") ? Qt::Key_F5 : Qt::Key_Return);
     }
-    QVERIFY(listedFiles(files).contains(newFile));
     QVERIFY(rowOf(folders, QStringLiteral("appeared")) >= 0);
+    QTRY_VERIFY(listedFiles(files).contains(newFile)); // read on a worker thread
     QCOMPARE(folders->path(), m_dir->path());
     QCOMPARE(files->fileName(files->selectedIndex()), QStringLiteral("notes.txt"));
     QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
