@@ -1354,8 +1354,9 @@ void TestMainFrm::listsShowTheFolderAsItNowIs()
         folders->setFocus();
         QTest::keyClick(window, how == QLatin1String("F5") ? Qt::Key_F5 : Qt::Key_Return);
     }
-    QVERIFY(rowOf(folders, QStringLiteral("appeared")) >= 0);
-    QTRY_VERIFY(listedFiles(files).contains(newFile)); // read on a worker thread
+    // Both are read on worker threads.
+    QTRY_VERIFY(rowOf(folders, QStringLiteral("appeared")) >= 0);
+    QTRY_VERIFY(listedFiles(files).contains(newFile));
     QCOMPARE(folders->path(), m_dir->path());
     QCOMPARE(files->fileName(files->selectedIndex()), QStringLiteral("notes.txt"));
     QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
