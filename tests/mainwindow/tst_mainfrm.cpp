@@ -147,10 +147,10 @@ void answerNextBox(BoxSeen *seen, std::function<void(QMessageBox *)> answer)
     poll->start(1);
 }
 
+// As a keyboard answers: to the box's window, which hands the key to its focused button.
 void pressKey(QMessageBox *box, Qt::Key key)
 {
-    QWidget *target = box->focusWidget() != nullptr ? box->focusWidget() : box;
-    QTest::keyClick(target, key);
+    QTest::keyClick(box->windowHandle(), key);
 }
 
 // A click as the window system delivers it: to the window, through its filters.
@@ -760,7 +760,7 @@ void TestMainFrm::encryptThenDecryptFromButtons()
     const QByteArray plain = readAll(path("notes.txt"));
     typeInto(control<QLineEdit>("txtpwd"), password);
     clickFile(QStringLiteral("notes.txt"));
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QCOMPARE(readAll(path("notes.txt.enc")), rc4(password, plain));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -768,7 +768,7 @@ void TestMainFrm::encryptThenDecryptFromButtons()
 
     QVERIFY(QFile::remove(path("notes.txt")));
     typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt.enc"));
-    QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command2"));
     QCOMPARE(readAll(path("notes.txt")), plain);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
@@ -788,7 +788,7 @@ void TestMainFrm::emptyPasswordIsRefusedWithMessage()
     clickFile(QStringLiteral("secret.enc"));
     BoxSeen seen;
     answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
-    QTest::mouseClick(m_window->findChild<QPushButton *>(button), Qt::LeftButton);
+    clickThroughWindow(m_window->findChild<QPushButton *>(button));
 
     QVERIFY(seen.shown);
     QCOMPARE(seen.text, emptyPasswordText);
@@ -820,7 +820,7 @@ void TestMainFrm::replaceQuestion()
 
     BoxSeen seen;
     answerNextBox(&seen, [answerKey](QMessageBox *box) { pressKey(box, Qt::Key(answerKey)); });
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QVERIFY(seen.shown);
     QVERIFY2(seen.text.contains(QStringLiteral("notes.txt.enc")), qPrintable(seen.text));
@@ -839,7 +839,7 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
     typeInto(control<QLineEdit>("txtSave"), QStringLiteral("missing.txt"));
     BoxSeen seen;
     answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QVERIFY(seen.shown);
     QVERIFY2(seen.text.contains(QStringLiteral("missing.txt")), qPrintable(seen.text));
@@ -850,7 +850,7 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
 
     // The next command works as if nothing had happened.
     clickFile(QStringLiteral("letter.doc"));
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
     QCOMPARE(readAll(path("letter.doc.enc")), rc4(password, "letter"));
 }
 
@@ -924,7 +924,7 @@ void TestMainFrm::longRunDropsInputAndWritesSameBytes()
         typeThroughWindow(m_window->windowHandle(), "typed");
     });
     poll->start(0);
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
     poll->stop();
     delete poll;
 
@@ -979,8 +979,7 @@ void TestMainFrm::closeDuringRunEndsProgramAfterIt()
         shownAtMessage = m_window->isVisible();
         pressKey(box, fails ? Qt::Key_Return : Qt::Key_Y);
     });
-    QTimer::singleShot(
-        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton); });
+    QTimer::singleShot(0, this, [this] { clickThroughWindow(control<QPushButton>("Command1")); });
     QTimer giveUp;
     giveUp.setSingleShot(true);
     connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
@@ -1056,7 +1055,7 @@ void TestMainFrm::stopQuestionDuringRun()
         });
     else
         answerStop();
-    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>(encrypt ? "Command1" : "Command2"));
     QCoreApplication::processEvents();
 
     QVERIFY(stop.shown);
@@ -1242,7 +1241,7 @@ void TestMainFrm::namesThatAreNotUtf8()
     if (!typed.isEmpty())
         typeInto(control<QLineEdit>("txtSave"), typed);
     typeInto(control<QLineEdit>("txtpwd"), password);
-    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>(encrypt ? "Command1" : "Command2"));
 
     QCOMPARE(readRaw(raw(output)), rc4(password, contentOf(input)));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -1365,8 +1364,7 @@ void TestMainFrm::listsShowTheFolderAsItNowIs()
 void TestMainFrm::exitEndsEventLoopWithoutClosingWindow()
 {
     QEventLoop loop;
-    QTimer::singleShot(
-        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton); });
+    QTimer::singleShot(0, this, [this] { clickThroughWindow(control<QPushButton>("Command3")); });
     QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
     QCOMPARE(loop.exec(), 0);
     // No closing step ran: the window was neither closed nor hidden by the button.
