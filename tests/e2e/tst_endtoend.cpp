@@ -57,6 +57,12 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// A command line without quoting, as words.
+QStringList words(const char *line)
+{
+    return QString::fromLatin1(line).split(u' ');
+}
+
 // Polls until done() holds, for at most timeoutMs: generous, for a loaded machine and the
 // sanitizer build, where starting the program alone has taken over ten seconds.
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
@@ -140,6 +146,10 @@ void TestEndToEnd::initTestCase()
     m_windowManager.setProcessEnvironment(m_env);
     m_windowManager.start(windowManager, {QStringLiteral("--sm-disable")});
     QVERIFY(m_windowManager.waitForStarted());
+    // A window mapped before the manager is ready can stay unmapped: wait until it answers
+    // for the desktop, which only a running manager does.
+    QVERIFY2(waitFor([this] { return xdoSucceeds(words("get_desktop")); }),
+             "the window manager did not start");
 
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
@@ -152,9 +162,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY2(!m_main.isEmpty(),
              qPrintable(QStringLiteral("no main window; program %1, windows: %2")
                             .arg(m_program.state() == QProcess::Running ? "running" : "ended",
-                                 xdo({QStringLiteral("search"), QStringLiteral("--name"),
-                                      QStringLiteral("."), QStringLiteral("getwindowname"),
-                                      QStringLiteral("%@")}))));
+                                 xdo(words("search --name . getwindowname %@")))));
     typeInto(passwordBox, password);
 }
 
@@ -163,10 +171,7 @@ void TestEndToEnd::initTestCase()
 // leaves, and refuses the next one meanwhile; the first client here (that check) leaves at once.
 bool TestEndToEnd::startServer(const QString &server)
 {
-    m_server.start(server,
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                    QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    m_server.start(server, words("-displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset"));
     if (!m_server.waitForStarted() || !waitFor([this] {
             m_server.waitForReadyRead(50);
             return m_server.canReadLine();
@@ -175,7 +180,7 @@ bool TestEndToEnd::startServer(const QString &server)
     const QByteArray display = m_server.readLine().trimmed();
     m_env = QProcessEnvironment::systemEnvironment();
     m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(display));
-    return waitFor([this] { return xdoSucceeds({QStringLiteral("getdisplaygeometry")}); }, 3000);
+    return waitFor([this] { return xdoSucceeds(words("getdisplaygeometry")); }, 3000);
 }
 
 bool TestEndToEnd::xdoSucceeds(const QStringList &arguments)
@@ -212,9 +217,7 @@ QString TestEndToEnd::xdo(const QStringList &arguments)
 // The first visible window with this title, or nothing.
 QString TestEndToEnd::findWindow(const QString &title)
 {
-    return xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                title})
-        .section(u'\n', 0, 0);
+    return xdo(words("search --onlyvisible --name") << title).section(u'\n', 0, 0);
 }
 
 QString TestEndToEnd::waitForWindow(const QString &title)
@@ -231,24 +234,24 @@ bool TestEndToEnd::waitUntilGone(const QString &title)
 
 void TestEndToEnd::click(const QString &window, QPoint at)
 {
-    xdo({QStringLiteral("mousemove"), QStringLiteral("--sync"), QStringLiteral("--window"), window,
-         QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
-         QStringLiteral("1")});
+    xdo(words("mousemove --sync --window")
+        << window << QString::number(at.x()) << QString::number(at.y()) << QStringLiteral("click")
+        << QStringLiteral("1"));
 }
 
 // Replaces the box's text by typing, as a user does.
 void TestEndToEnd::typeInto(QPoint box, const QString &text)
 {
     click(m_main, box);
-    xdo({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
-    xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), text});
+    xdo(words("key ctrl+a BackSpace"));
+    xdo(words("type --delay 5") << text);
 }
 
 // A key press to the window, once it has the keyboard focus.
 void TestEndToEnd::press(const QString &window, const char *key)
 {
-    xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
-    xdo({QStringLiteral("key"), QString::fromLatin1(key)});
+    xdo(words("windowfocus --sync") << window);
+    xdo(words("key") << QString::fromLatin1(key));
 }
 
 void TestEndToEnd::startRun(QPoint button, const QString &name)
