@@ -14,6 +14,9 @@ packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl
 # The package test runs lintian where it is installed; installing it here makes that check
 # real. (dpkg-dev, which builds the package, comes with build-essential.)
 package_tools=(lintian)
+# The end-to-end test runs the program on its own X server with a window manager and drives it
+# with XTEST input; without these it skips.
+e2e_tools=(xvfb openbox xdotool)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -41,12 +44,12 @@ run)
     exec build/src/app/varnok
     ;;
 test)
-    install_missing "${package_tools[@]}"
+    install_missing "${package_tools[@]}" "${e2e_tools[@]}"
     build build
     ctest --test-dir build --output-on-failure --timeout 600
     ;;
 sanitize)
-    install_missing
+    install_missing "${e2e_tools[@]}"
     build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOK_SANITIZE=ON -DVARNOK_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     LSAN_OPTIONS=suppressions=$PWD/tools/lsan.supp:print_suppressions=0 \

@@ -2,16 +2,21 @@
 // against `ls -U` (the kernel's directory listing with no sorting) of the same folder.
 
 #include "filelist.h"
+#include "folderlist.h"
 #include "folderscan.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,6 +71,84 @@ void BM_PatternChange(benchmark::State &state, const char *pattern)
 BENCHMARK_CAPTURE(BM_PatternChange, all, "*.*")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PatternChange, txt, "*.txt")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PatternChange, typing_t, "*.t")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the end of a command costs: the folder has gained (or lost) the output, so the re-read
+// decodes and sorts every name again, on a worker thread, and then the view lays the list out
+// anew. Timed until the list shows the folder; longest_block_ms is the longest the window's
+// event loop was held up meanwhile (the refresh call, or one pass of events).
+void BM_RefreshAfterCommand(benchmark::State &state)
+{
+    varnok::FileList list;
+    list.resize(377, 210);
+    list.show();
+    list.setFolder(g_folder);
+    QApplication::processEvents();
+    const QByteArray output = QFile::encodeName(g_folder + QStringLiteral("/file-000001.txt.enc"));
+    bool present = false;
+    bool done = false;
+    QObject::connect(&list, &varnok::FileList::refreshed, &list, [&done] { done = true; });
+    qint64 longest = 0;
+    QElapsedTimer block;
+    const auto timed = [&](const std::function<void()> &step) {
+        block.start();
+        step();
+        longest = std::max(longest, block.nsecsElapsed());
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        present = !present;
+        const bool changed =
+            present ? ::close(::open(output.constData(), O_CREAT | O_WRONLY, 0644)) == 0
+                    : ::unlink(output.constData()) == 0;
+        state.ResumeTiming();
+        if (!changed) {
+            state.SkipWithError("cannot change the folder");
+            return;
+        }
+        done = false;
+        timed([&list] { list.refresh(); });
+        while (!done) {
+            timed([] { QApplication::processEvents(); });
+            QThread::usleep(100);
+        }
+    }
+    if (present)
+        ::unlink(output.constData());
+    state.counters["entries"] = list.count();
+    state.counters["longest_block_ms"] = double(longest) / 1e6;
+}
+BENCHMARK(BM_RefreshAfterCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The folder list's part of a re-read: the same folder read for its subfolders, also on a
+// worker thread, timed until the list shows it.
+void BM_FolderListRefresh(benchmark::State &state)
+{
+    varnok::FolderList list;
+    list.resize(377, 171);
+    list.show();
+    if (!list.setPath(g_folder)) {
+        state.SkipWithError("cannot open the folder");
+        return;
+    }
+    bool done = false;
+    QObject::connect(&list, &varnok::FolderList::reread, &list, [&done] { done = true; });
+    qint64 longest = 0;
+    QElapsedTimer block;
+    for (auto _ : state) {
+        done = false;
+        block.start();
+        list.refresh();
+        longest = std::max(longest, block.nsecsElapsed());
+        while (!done) {
+            block.start();
+            QApplication::processEvents();
+            longest = std::max(longest, block.nsecsElapsed());
+            QThread::usleep(100);
+        }
+    }
+    state.counters["longest_block_ms"] = double(longest) / 1e6;
+}
+BENCHMARK(BM_FolderListRefresh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The folder read alone: a first read decodes and sorts every name, a read of the unchanged
 // folder (what each keystroke in the pattern box costs) only compares the listing.

@@ -81,6 +81,22 @@ ScrollerSurfaces frmAbout::surfaces()
     return {picOut ? &picOut->surface() : nullptr, &picBackBuffer, &picBuffer};
 }
 
+namespace {
+
+// The credits as lines of text, without the blank spacers and rules.
+QString creditsText(const CreditScroller &scroller)
+{
+    QStringList text;
+    for (int k = 1; k <= scroller.lineCount; ++k) {
+        const QString &line = scroller.lines[k].text;
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('-')))
+            text << line;
+    }
+    return text.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
 void frmAbout::createControls()
 {
     auto *window = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint);
@@ -98,6 +114,7 @@ void frmAbout::createControls()
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(lay::toPixels(lay::Command1));
     Command1->setAutoDefault(false);
+    Command1->setAccessibleName(tr("Close"));
     connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
     QWidget::setTabOrder(picOut, Command1);
 
@@ -163,6 +180,9 @@ void frmAbout::Form_Load()
     scroller_.StartFirstPass();
     // Each opening shows the credits once, however often the window has been opened.
     scroller_.ReloadCredits();
+    // The picture and the scrolling text are pixels to a screen reader: it reads them here.
+    picOut->setAccessibleName(tr("About Varnok"));
+    picOut->setAccessibleDescription(creditsText(scroller_));
     // A close during a pause leaves no leave notice pending; the new window starts unpaused.
     tracking = flagFalse;
 

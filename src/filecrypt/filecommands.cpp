@@ -29,7 +29,7 @@ constexpr qsizetype decryptCut = 4; // Decrypt removes this many characters from
 
 QString shown(const QString &path)
 {
-    return QDir::toNativeSeparators(readableFileName(path));
+    return displayedFileName(QDir::toNativeSeparators(path));
 }
 
 QString reason(int error)

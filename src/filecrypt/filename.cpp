@@ -54,6 +54,29 @@ std::optional<uchar> escapedByte(QStringView name, qsizetype k)
     return uchar(c - escapeBase);
 }
 
+constexpr char16_t firstStrongIsolate = 0x2068;
+constexpr char16_t popDirectionalIsolate = 0x2069;
+
+bool opensIsolate(char16_t c)
+{
+    return c >= 0x2066 && c <= 0x2068; // LRI, RLI, FSI
+}
+
+// A visible stand-in for a character that would otherwise act on the text around it, or 0 for
+// one that shows as itself.
+char16_t visibleSymbol(char16_t c)
+{
+    if (c < 0x20)
+        return char16_t(0x2400 + c); // the control pictures block: NUL as U+2400, LF as U+240A
+    if (c == 0x7F)
+        return 0x2421; // DELETE
+    if (c == 0x85 || c == 0x2028 || c == 0x2029)
+        return 0x2424; // next line, line and paragraph separators: NEWLINE
+    if (c >= 0x80 && c < 0xA0)
+        return 0xFFFD; // the other C1 controls
+    return 0;
+}
+
 } // namespace
 
 QString decodeFileName(QByteArrayView bytes)
@@ -96,6 +119,31 @@ QString readableFileName(const QString &name)
         if (const auto byte = escapedByte(name, k))
             shown[k] = QChar(fromWindows1252(*byte));
     }
+    return shown;
+}
+
+QString displayedFileName(const QString &name, NamePlace place)
+{
+    const QString readable = readableFileName(name);
+    const bool isolated = place == NamePlace::InText;
+    QString shown;
+    shown.reserve(readable.size() + 2);
+    if (isolated)
+        shown += QChar(firstStrongIsolate);
+    int openIsolates = 0;
+    for (const QChar c : readable) {
+        const char16_t code = c.unicode();
+        if (const char16_t symbol = visibleSymbol(code)) {
+            shown += QChar(symbol);
+        } else if (isolated && code == popDirectionalIsolate && openIsolates == 0) {
+            shown += QChar(0xFFFD); // would close the isolate around the name
+        } else {
+            openIsolates += opensIsolate(code) ? 1 : code == popDirectionalIsolate ? -1 : 0;
+            shown += c;
+        }
+    }
+    if (isolated)
+        shown += QString(openIsolates + 1, QChar(popDirectionalIsolate));
     return shown;
 }
 

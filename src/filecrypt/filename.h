@@ -23,6 +23,14 @@ QByteArray encodeFileName(QStringView name);
 // the likeliest origin of such names. Not for naming files: two names can show alike.
 QString readableFileName(const QString &name);
 
+// The name for showing to the user, readable as above and inert: control characters, line breaks
+// included, show as visible symbols. Inside a text it is also wrapped in a bidirectional isolate
+// (U+2068 ... U+2069) with its own isolates balanced, so that a right-to-left override in it
+// reverses at most the name itself; a list row is a paragraph of its own and needs none. Still
+// plain text: show it with Qt::PlainText, or escaped where the surrounding text is rich.
+enum class NamePlace { InText, OnItsOwn };
+QString displayedFileName(const QString &name, NamePlace place = NamePlace::InText);
+
 // The last part of a path, the name of the entry it leads to (empty for a path ending in "/").
 // String work only: QFileInfo would turn a name that is not UTF-8 into another one.
 QString lastPathPart(const QString &path);

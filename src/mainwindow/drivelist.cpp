@@ -1,15 +1,27 @@
 #include "drivelist.h"
 
+#include "filename.h"
 #include "volumes.h"
 
 #include <QAbstractItemView>
 #include <QDir>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTextDocument>
 
 #include <algorithm>
 
 namespace varnok {
+
+namespace {
+
+// A mount path is a name like any other: a tooltip would take what looks like markup for markup.
+QString rootTip(const QString &root)
+{
+    return Qt::convertFromPlainText(displayedFileName(root), Qt::WhiteSpaceNoWrap);
+}
+
+} // namespace
 
 DriveList::DriveList(QWidget *parent)
     : QComboBox(parent)
@@ -20,7 +32,7 @@ DriveList::DriveList(QWidget *parent)
     setDrive(QDir::currentPath());
     connect(&registry, &VolumeRegistry::rootsChanged, this, &DriveList::fillFromRegistry);
     // The closed box shows only the short name.
-    connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(drive()); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(rootTip(drive())); });
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::changed);
 }
 
@@ -60,7 +72,7 @@ void DriveList::fillFromRegistry()
         clear();
         for (const Volume &volume : registry.volumes()) {
             addItem(volume.network ? networkIcon : diskIcon, volume.name, volume.root);
-            setItemData(count() - 1, volume.root, Qt::ToolTipRole);
+            setItemData(count() - 1, rootTip(volume.root), Qt::ToolTipRole);
         }
         // The box is narrow; its list opens wide enough for the longest name.
         view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
@@ -69,7 +81,7 @@ void DriveList::fillFromRegistry()
         if (kept < 0)
             kept = findData(registry.rootOf(previous));
         setCurrentIndex(std::max(kept, 0));
-        setToolTip(drive());
+        setToolTip(rootTip(drive()));
     }
     if (drive() != previous)
         emit changed();

@@ -7,11 +7,16 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStringListModel>
+#include <QThread>
+
+#include <memory>
+#include <utility>
 
 namespace varnok {
 
-// Holds the exact names and shows their readable form.
+// Holds the exact names and shows their readable form, as text.
 class FileList::NameModel final : public QStringListModel
 {
 public:
@@ -22,7 +27,7 @@ public:
         const QVariant name = QStringListModel::data(index, role);
         if (role != Qt::DisplayRole)
             return name;
-        return readableFileName(name.toString());
+        return displayedFileName(name.toString(), NamePlace::OnItsOwn);
     }
 };
 
@@ -63,6 +68,49 @@ void FileList::setPattern(const QString &pattern)
     reload();
 }
 
+void FileList::refresh()
+{
+    if (m_refreshing) {
+        m_refreshAgain = true; // the folder may have changed again since that read began
+        return;
+    }
+    m_refreshing = true;
+    // The worker reads with a copy of the reader, whose cached listing spares it the decoding
+    // and sorting when nothing changed, and hands it back with the names.
+    auto reading = std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(
+        m_reader, std::nullopt);
+    QThread *worker = QThread::create(
+        [reading, folder = m_folder] { reading->second = reading->first.read(folder); });
+    const int generation = m_generation;
+    connect(worker, &QThread::finished, this, [this, reading, generation] {
+        applyRefresh(reading->first, reading->second, generation);
+    });
+    // Owned by nobody: a list destroyed meanwhile leaves the thread to finish and go.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void FileList::applyRefresh(const FolderReader &reader, const std::optional<QStringList> &files,
+                            int generation)
+{
+    m_refreshing = false;
+    if (generation == m_generation) {
+        m_reader = reader;
+        const int selected = selectedIndex();
+        const QString kept = selected >= 0 ? fileName(selected) : QString();
+        const int scrolled = verticalScrollBar()->value();
+        showNames(files);
+        const int row = kept.isEmpty() ? -1 : m_model->stringList().indexOf(kept);
+        if (row >= 0)
+            setCurrentIndex(m_model->index(row));
+        verticalScrollBar()->setValue(scrolled);
+    }
+    if (std::exchange(m_refreshAgain, false))
+        refresh();
+    else
+        emit refreshed();
+}
+
 int FileList::count() const
 {
     return m_model->rowCount();
@@ -81,8 +129,14 @@ QString FileList::fileName(int index) const
 
 void FileList::reload()
 {
+    ++m_generation;
+    showNames(m_reader.read(m_folder));
+}
+
+void FileList::showNames(const std::optional<QStringList> &files)
+{
     QStringList shown;
-    if (const std::optional<QStringList> files = m_reader.read(m_folder)) {
+    if (files) {
         const FilePattern filter(m_pattern);
         if (filter.matchesEverything()) {
             shown = *files;

@@ -4,6 +4,8 @@
 
 #include <QListView>
 
+#include <optional>
+
 namespace varnok {
 
 // The file list (`filList`): names of the folder's regular, visible files that match the
@@ -21,6 +23,12 @@ public:
     void setFolder(const QString &folder);
     // "*.*" matches every name; letter case is ignored; "*.txt;*.doc" holds two patterns.
     void setPattern(const QString &pattern);
+    // Re-reads the folder as it now is, keeping the selected entry (where it still exists) and
+    // the scroll position; the user has chosen nothing new, so entrySelected() stays quiet.
+    // The folder is read on a worker thread, so that a folder of a hundred thousand files does
+    // not hold up the window; the list changes once the read is done (refreshed()), unless the
+    // folder or pattern has been set meanwhile.
+    void refresh();
 
     int count() const;
     // Selected position, -1 when nothing is selected.
@@ -32,6 +40,8 @@ public:
 signals:
     // The user selected an entry, by mouse or by keys.
     void entrySelected();
+    // A refresh() has been applied.
+    void refreshed();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -55,6 +65,9 @@ private:
     };
 
     void reload();
+    void showNames(const std::optional<QStringList> &files);
+    void applyRefresh(const FolderReader &reader, const std::optional<QStringList> &files,
+                      int generation);
     // The row a key chooses while nothing is chosen, or -1 to leave the key to the view.
     int firstChoice(int key) const;
 
@@ -63,6 +76,10 @@ private:
     FolderReader m_reader;
     QString m_folder;
     QString m_pattern;
+    // Counts the sets of folder and pattern: a refresh read before the latest one is stale.
+    int m_generation = 0;
+    bool m_refreshing = false;
+    bool m_refreshAgain = false;
     int m_userInputDepth = 0;
     bool m_selectedByUser = false;
 };

@@ -9,6 +9,11 @@
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
+#include <QThread>
+
+#include <memory>
+#include <utility>
 
 namespace varnok {
 
@@ -76,10 +81,11 @@ QStringList chainFrom(const QString &root, const QString &path)
 QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &folder,
                        qsizetype depth)
 {
-    auto *item = new QStandardItem(icon, readableFileName(label));
+    auto *item = new QStandardItem(icon, displayedFileName(label, NamePlace::OnItsOwn));
     item->setData(folder, PathRole);
     item->setData(static_cast<int>(depth), DepthRole);
-    item->setToolTip(readableFileName(folder));
+    // A tooltip takes anything that looks like markup for markup.
+    item->setToolTip(Qt::convertFromPlainText(displayedFileName(folder), Qt::WhiteSpaceNoWrap));
     return item;
 }
 
@@ -118,6 +124,8 @@ bool FolderList::setPath(const QString &path)
     showRows(*subfolders);
     if (moved)
         emit changed();
+    else
+        emit reread();
     return true;
 }
 
@@ -133,6 +141,47 @@ bool FolderList::setDrive(const QString &volumeRoot)
     if (!remembered.isEmpty() && setPath(remembered))
         return true;
     return setPath(root);
+}
+
+void FolderList::refresh()
+{
+    if (m_refreshing) {
+        m_refreshAgain = true; // the folder may have changed again since that read began
+        return;
+    }
+    m_refreshing = true;
+    // The worker reads with a copy of the reader (its cached listing spares the decoding when
+    // nothing changed) and hands it back with the names.
+    auto reading = std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(
+        m_reader, std::nullopt);
+    QThread *worker =
+        QThread::create([reading, path = m_path] { reading->second = reading->first.read(path); });
+    connect(worker, &QThread::finished, this, [this, reading, path = m_path] {
+        applyRefresh(path, reading->first, reading->second);
+    });
+    // Owned by nobody: a list destroyed meanwhile leaves the thread to finish and go.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void FolderList::applyRefresh(const QString &path, const FolderReader &reader,
+                              const std::optional<QStringList> &subfolders)
+{
+    m_refreshing = false;
+    // Gone or unreadable now: the last listing stays until the user moves on.
+    if (path == m_path && subfolders) {
+        const QString highlighted = currentIndex().data(PathRole).toString();
+        m_reader = reader;
+        showRows(*subfolders);
+        const QModelIndexList rows =
+            m_model->match(m_model->index(0, 0), PathRole, highlighted, 1, Qt::MatchExactly);
+        if (!rows.isEmpty())
+            setCurrentIndex(rows.first());
+    }
+    if (std::exchange(m_refreshAgain, false))
+        refresh();
+    else if (path == m_path)
+        emit reread();
 }
 
 QString FolderList::chainRoot(const QString &path) const
@@ -169,8 +218,14 @@ void FolderList::openRow(const QModelIndex &index)
 
 void FolderList::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && currentIndex().data(PathRole).toString() != m_path) {
         openRow(currentIndex());
+        event->accept();
+        return;
+    }
+    if (enter || event->key() == Qt::Key_F5) {
+        refresh();
         event->accept();
         return;
     }

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QListView>
 
+#include <optional>
+
 class QStandardItemModel;
 
 namespace varnok {
@@ -27,13 +29,20 @@ public:
     // Same result and notification as setPath(); also false when no listed volume is mounted
     // at that root any more.
     bool setDrive(const QString &volumeRoot);
+    // Re-reads the current folder as it now is, keeping the highlighted row, then emits
+    // reread(). The folder is read on a worker thread (a folder of a hundred thousand files
+    // takes a while to list even for its few subfolders); a move meanwhile drops that read.
+    void refresh();
 
 signals:
     // The current folder changed, by the user or by the program.
     void changed();
+    // The current folder was read again without moving: what is in it may have changed.
+    void reread();
 
 protected:
-    // Enter opens the highlighted folder, as a double-click does.
+    // Enter opens the highlighted folder, as a double-click does (the current folder's own row
+    // re-reads it); F5 re-reads the current folder.
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
@@ -41,10 +50,14 @@ private:
     QString chainRoot(const QString &path) const;
     void showRows(const QStringList &subfolders);
     void openRow(const QModelIndex &index);
+    void applyRefresh(const QString &path, const FolderReader &reader,
+                      const std::optional<QStringList> &subfolders);
 
     QStandardItemModel *m_model;
     FolderReader m_reader;
     QString m_path;
+    bool m_refreshing = false;
+    bool m_refreshAgain = false;
     // Per volume root, the folder last shown on it: the "current folder" a volume opens on.
     QHash<QString, QString> m_lastShown;
 };

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QWidget>
+#include <QWindow>
 
 namespace varnok {
 
@@ -60,14 +61,19 @@ bool InputBlock::discards(const QEvent &event)
     }
 }
 
-// A first press of Escape (a held key repeats) in a widget of the escape window.
+// A first press of Escape (a held key repeats) in the escape window. Input from the window
+// system reaches the window's QWindow first, and is discarded there before any widget sees it;
+// input sent to a widget directly skips the QWindow. Either way one press is seen once.
 bool InputBlock::isEscapeFor(const QObject *watched, const QEvent &event) const
 {
-    if (event.type() != QEvent::KeyPress || !watched->isWidgetType())
+    if (event.type() != QEvent::KeyPress)
         return false;
     const auto &key = static_cast<const QKeyEvent &>(event);
-    return key.key() == Qt::Key_Escape && !key.isAutoRepeat() &&
-           static_cast<const QWidget *>(watched)->window() == m_escapeWindow;
+    if (key.key() != Qt::Key_Escape || key.isAutoRepeat())
+        return false;
+    if (watched->isWidgetType())
+        return static_cast<const QWidget *>(watched)->window() == m_escapeWindow;
+    return watched->isWindowType() && watched == m_escapeWindow->windowHandle();
 }
 
 bool InputBlock::eventFilter(QObject *watched, QEvent *event)

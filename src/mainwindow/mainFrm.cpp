@@ -164,15 +164,21 @@ void mainFrm::applyFontsAndColours()
     QFont note = base;
     note.setBold(true);
     m_ui->Label5->setFont(note);
+    m_ui->runHint->setFont(note);
 
     QFont heading = note;
     heading.setPointSizeF(13.5);
     m_ui->Label3->setFont(heading);
     m_ui->Label4->setFont(heading);
 
+    // The panel and the background picture are light whatever the desktop's palette, so every
+    // label on them brings its own dark text rather than the palette's.
+    setTextColour(m_ui->Label1, Qt::black);
+    setTextColour(m_ui->Label2, Qt::black);
     setTextColour(m_ui->Label3, Qt::black);
     setTextColour(m_ui->Label4, Qt::black);
     setTextColour(m_ui->Label5, QColor(192, 0, 0));
+    setTextColour(m_ui->runHint, Qt::black);
 }
 
 void mainFrm::connectHandlers()
@@ -181,6 +187,7 @@ void mainFrm::connectHandlers()
     connect(m_ui->txtPatter, &QComboBox::activated, this, &mainFrm::txtPatter_Click);
     connect(m_ui->drvList, &DriveList::changed, this, &mainFrm::drvList_Change);
     connect(m_ui->DirList, &FolderList::changed, this, &mainFrm::DirList_Change);
+    connect(m_ui->DirList, &FolderList::reread, m_ui->filList, &FileList::refresh);
     connect(m_ui->filList, &FileList::entrySelected, this, &mainFrm::filList_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &mainFrm::Command1_Click);
     connect(m_ui->Command2, &QPushButton::clicked, this, &mainFrm::Command2_Click);
@@ -270,8 +277,25 @@ void mainFrm::runCommand(void (FileCommands::*command)() noexcept, Run run)
     m_stopQuestion = StopQuestion::None;
     (m_commands.*command)();
     m_run = Run::None;
+    // Whatever the outcome, the lists show the folder as the command has left it.
+    refreshLists();
     if (std::exchange(m_closeAfterRun, false))
         close();
+}
+
+// The folder list's re-read re-reads the file list too.
+void mainFrm::refreshLists()
+{
+    m_ui->DirList->refresh();
+}
+
+// Coming back to the window, the user expects to see what other programs did meanwhile, as a
+// file manager shows it. A run refreshes at its end instead.
+void mainFrm::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_run == Run::None)
+        refreshLists();
 }
 
 void mainFrm::closeEvent(QCloseEvent *event)
@@ -300,11 +324,12 @@ void mainFrm::askToStop()
 {
     const bool closing = std::exchange(m_stopQuestion, StopQuestion::None) == StopQuestion::Close;
     const UserTurn turn(*this);
-    const QString name = readableFileName(fileName());
+    const QString name = displayedFileName(fileName());
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                     m_run == Run::Encrypt ? tr("Stop encrypting %1?").arg(name)
                                           : tr("Stop decrypting %1?").arg(name),
                     QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     m_stopRequested = box.exec() == QMessageBox::Yes;
@@ -348,6 +373,8 @@ void mainFrm::showBusyPointer()
     if (!m_busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         m_inputBlock.begin();
+        // Nothing else can be done meanwhile, so how to stop is in sight with the hourglass.
+        m_ui->runHint->show();
     }
     m_busy = true;
     m_runClock.start();
@@ -373,6 +400,7 @@ void mainFrm::showDefaultPointer()
     m_busy = false;
     m_runClock.invalidate();
     m_ui->runProgress->hide();
+    m_ui->runHint->hide();
 }
 
 void mainFrm::showMessage(const QString &text)
@@ -380,6 +408,7 @@ void mainFrm::showMessage(const QString &text)
     const UserTurn turn(*this);
     QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // names in it are text, whatever they look like
     box.exec();
 }
 
@@ -388,9 +417,10 @@ bool mainFrm::confirmReplace(const QString &path)
     const UserTurn turn(*this);
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                     tr("%1 already exists in %2.\nDo you want to replace it?")
-                        .arg(readableFileName(lastPathPart(path)),
-                             QDir::toNativeSeparators(readableFileName(folderOf(path)))),
+                        .arg(displayedFileName(lastPathPart(path)),
+                             displayedFileName(QDir::toNativeSeparators(folderOf(path)))),
                     QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

@@ -48,6 +48,7 @@ public:
     bool stopRequested() override;
 
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
@@ -71,6 +72,7 @@ private:
     void connectHandlers();
     void centreOnScreen();
     void applyPattern();
+    void refreshLists();
     enum class Run { None, Encrypt, Decrypt };
     // What asks whether to stop the run, at its next block.
     enum class StopQuestion { None, Escape, Close };

@@ -4,6 +4,7 @@
 #include "pointerhook.h"
 #include "surface.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -123,6 +124,13 @@ void TestAboutWindow::opensBorderlessAndCentred()
     QVERIFY(close);
     QCOMPARE(close->text(), QStringLiteral("X"));
     QCOMPARE(close->geometry(), QRect(376, 8, 17, 17));
+    // What a screen reader reads: the button's purpose, and the text the picture shows.
+    QCOMPARE(QAccessible::queryAccessibleInterface(close)->text(QAccessible::Name),
+             QStringLiteral("Close"));
+    const QString content =
+        QAccessible::queryAccessibleInterface(child("picOut"))->text(QAccessible::Description);
+    for (const char *part : {"Version 1.00", "Brindlemoor", "forget or lose the", "PASSWORD"})
+        QVERIFY2(content.contains(QLatin1String(part)), part);
     QCOMPARE(QApplication::focusWidget(), child("picOut"));
     QCOMPARE(form->scroller().bufLeft, 8);
     QCOMPARE(form->scroller().bufTop, 174);

@@ -42,6 +42,43 @@ private slots:
         QCOMPARE(readableFileName(name), readable);
     }
 
+    // A name shown in a message changes only its own appearance: it is isolated, with its own
+    // isolates balanced, and control characters show as symbols. A list row needs no isolate.
+    void displayedName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("inText");
+        QTest::addColumn<QString>("onItsOwn");
+        QTest::newRow("plain") << QStringLiteral("a.txt") << QStringLiteral("\u2068a.txt\u2069")
+                               << QStringLiteral("a.txt");
+        QTest::newRow("override") << QStringLiteral("inv\u202Etxt.exe")
+                                  << QStringLiteral("\u2068inv\u202Etxt.exe\u2069")
+                                  << QStringLiteral("inv\u202Etxt.exe");
+        QTest::newRow("controls") << QStringLiteral("a\nb\r\x7f\u0085\u2028\u009b")
+                                  << QStringLiteral(
+                                         "\u2068a\u240Ab\u240D\u2421\u2424\u2424\uFFFD\u2069")
+                                  << QStringLiteral("a\u240Ab\u240D\u2421\u2424\u2424\uFFFD");
+        QTest::newRow("isolate end of its own")
+            << QStringLiteral("x\u2069y") << QStringLiteral("\u2068x\uFFFDy\u2069")
+            << QStringLiteral("x\u2069y");
+        QTest::newRow("isolates left open")
+            << QStringLiteral("\u2066a\u2067b\u2069")
+            << QStringLiteral("\u2068\u2066a\u2067b\u2069\u2069\u2069")
+            << QStringLiteral("\u2066a\u2067b\u2069");
+        QTest::newRow("stray byte")
+            << decodeFileName("caf\xe9") << QStringLiteral("\u2068caf\u00e9\u2069")
+            << QStringLiteral("caf\u00e9");
+    }
+
+    void displayedName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, inText);
+        QFETCH(QString, onItsOwn);
+        QCOMPARE(displayedFileName(name), inText);
+        QCOMPARE(displayedFileName(name, NamePlace::OnItsOwn), onItsOwn);
+    }
+
     // A stray byte and the character the readable form shows for it are different names.
     void strayBytesStayApartFromLookAlikes()
     {

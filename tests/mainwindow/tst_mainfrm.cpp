@@ -1,5 +1,6 @@
 #include "drivelist.h"
 #include "filelist.h"
+#include "filename.h"
 #include "folderlist.h"
 #include "fontsubstitutes.h"
 #include "inputblock.h"
@@ -8,6 +9,7 @@
 #include "volumes.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -22,6 +24,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
@@ -108,6 +111,7 @@ struct BoxSeen
     bool shown = false;
     QString title;
     QString text;
+    Qt::TextFormat format = Qt::AutoText;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     QWidget *parent = nullptr;
@@ -132,6 +136,7 @@ void answerNextBox(BoxSeen *seen, std::function<void(QMessageBox *)> answer)
         seen->shown = true;
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->format = box->textFormat();
         seen->buttons = box->standardButtons();
         seen->defaultButton = box->standardButton(box->defaultButton());
         seen->parent = box->parentWidget();
@@ -142,23 +147,39 @@ void answerNextBox(BoxSeen *seen, std::function<void(QMessageBox *)> answer)
     poll->start(1);
 }
 
+// As a keyboard answers: to the box's window, which hands the key to its focused button.
 void pressKey(QMessageBox *box, Qt::Key key)
 {
-    QWidget *target = box->focusWidget() != nullptr ? box->focusWidget() : box;
-    QTest::keyClick(target, key);
+    QTest::keyClick(box->windowHandle(), key);
+}
+
+// A click as the window system delivers it: to the window, through its filters.
+void clickThroughWindow(QWidget *widget, QPoint at = {-1, -1})
+{
+    if (at == QPoint(-1, -1))
+        at = widget->rect().center();
+    QTest::mouseClick(widget->window()->windowHandle(), Qt::LeftButton, {},
+                      widget->mapTo(widget->window(), at));
+}
+
+// QTest has no keyClicks for a window.
+void typeThroughWindow(QWindow *window, const char *text)
+{
+    for (; *text != 0; ++text)
+        QTest::keyClick(window, *text);
 }
 
 void clickRow(QAbstractItemView *view, int row)
 {
-    const QRect rect = view->visualRect(view->model()->index(row, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
+    clickThroughWindow(view->viewport(), view->visualRect(view->model()->index(row, 0)).center());
 }
 
 int rowOf(const QAbstractItemView *view, const QString &text)
 {
     const QAbstractItemModel *model = view->model();
     for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->index(row, 0).data().toString() == text)
+        if (model->index(row, 0).data().toString() ==
+            varnok::displayedFileName(text, varnok::NamePlace::OnItsOwn))
             return row;
     }
     return -1;
@@ -178,6 +199,7 @@ private slots:
     void startState();
     void startsInAFolderItCannotList_data();
     void startsInAFolderItCannotList();
+    void panelIsPaintedInLayers_data();
     void panelIsPaintedInLayers();
     void fontsResolveToInstalledFaces_data();
     void fontsResolveToInstalledFaces();
@@ -210,6 +232,10 @@ private slots:
     void dropOpensFolderAndName();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
+    void namesAreShownAsText_data();
+    void namesAreShownAsText();
+    void listsShowTheFolderAsItNowIs_data();
+    void listsShowTheFolderAsItNowIs();
     // Ends every event loop: keep it last.
     void exitEndsEventLoopWithoutClosingWindow();
 
@@ -326,6 +352,17 @@ void TestMainFrm::startState()
         QVERIFY2(!control<QWidget>(name)->accessibleName().isEmpty(), name);
         QVERIFY2(!control<QWidget>(name)->accessibleDescription().isEmpty(), name);
     }
+    // On Linux a combo box's accessible name is its value; its label relation names it.
+    for (const auto &[name, label] :
+         {std::pair{"drvList", "Drive"}, std::pair{"txtPatter", "File name pattern"}}) {
+        const auto labels = QAccessible::queryAccessibleInterface(control<QWidget>(name))
+                                ->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->text(QAccessible::Name), QString::fromLatin1(label));
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(control<QWidget>("runProgress"))
+                 ->text(QAccessible::Description),
+             QStringLiteral("Press Escape to stop"));
     for (auto *button : m_window->findChildren<QPushButton *>()) {
         QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
     }
@@ -364,8 +401,26 @@ void TestMainFrm::startsInAFolderItCannotList()
     QCOMPARE(listedFiles(files), listedFiles(&reference));
 }
 
+void TestMainFrm::panelIsPaintedInLayers_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light desktop") << false;
+    QTest::newRow("dark desktop") << true;
+}
+
 void TestMainFrm::panelIsPaintedInLayers()
 {
+    QFETCH(bool, dark);
+    const QPalette light = QApplication::palette();
+    if (dark) { // white text on dark ground, as a dark desktop theme sets it
+        QPalette night(QColor(53, 53, 53));
+        night.setColor(QPalette::WindowText, Qt::white);
+        night.setColor(QPalette::Text, Qt::white);
+        QApplication::setPalette(night);
+        m_window = std::make_unique<mainFrm>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
     const QImage shot = m_window->grab().toImage();
     QCOMPARE(shot.pixelColor(10, 10), QColor(192, 0, 0));  // upper bar
     QCOMPARE(shot.pixelColor(10, 520), QColor(0, 0, 128)); // lower bar
@@ -388,6 +443,8 @@ void TestMainFrm::panelIsPaintedInLayers()
     QVERIFY(hasPixel(control<QWidget>("Label3")->geometry(), black));
     QVERIFY(hasPixel(control<QWidget>("Label4")->geometry(), black));
     QVERIFY(hasPixel(control<QWidget>("Label1")->geometry().translated(0, 2), black));
+    QVERIFY(hasPixel(control<QWidget>("Label2")->geometry(), black));
+    QApplication::setPalette(light);
 }
 
 void TestMainFrm::fontsResolveToInstalledFaces_data()
@@ -703,7 +760,7 @@ void TestMainFrm::encryptThenDecryptFromButtons()
     const QByteArray plain = readAll(path("notes.txt"));
     typeInto(control<QLineEdit>("txtpwd"), password);
     clickFile(QStringLiteral("notes.txt"));
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QCOMPARE(readAll(path("notes.txt.enc")), rc4(password, plain));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -711,7 +768,7 @@ void TestMainFrm::encryptThenDecryptFromButtons()
 
     QVERIFY(QFile::remove(path("notes.txt")));
     typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt.enc"));
-    QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command2"));
     QCOMPARE(readAll(path("notes.txt")), plain);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
@@ -731,7 +788,7 @@ void TestMainFrm::emptyPasswordIsRefusedWithMessage()
     clickFile(QStringLiteral("secret.enc"));
     BoxSeen seen;
     answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
-    QTest::mouseClick(m_window->findChild<QPushButton *>(button), Qt::LeftButton);
+    clickThroughWindow(m_window->findChild<QPushButton *>(button));
 
     QVERIFY(seen.shown);
     QCOMPARE(seen.text, emptyPasswordText);
@@ -763,7 +820,7 @@ void TestMainFrm::replaceQuestion()
 
     BoxSeen seen;
     answerNextBox(&seen, [answerKey](QMessageBox *box) { pressKey(box, Qt::Key(answerKey)); });
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QVERIFY(seen.shown);
     QVERIFY2(seen.text.contains(QStringLiteral("notes.txt.enc")), qPrintable(seen.text));
@@ -782,7 +839,7 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
     typeInto(control<QLineEdit>("txtSave"), QStringLiteral("missing.txt"));
     BoxSeen seen;
     answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
 
     QVERIFY(seen.shown);
     QVERIFY2(seen.text.contains(QStringLiteral("missing.txt")), qPrintable(seen.text));
@@ -793,7 +850,7 @@ void TestMainFrm::failureLeavesDefaultPointerAndUsableWindow()
 
     // The next command works as if nothing had happened.
     clickFile(QStringLiteral("letter.doc"));
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
     QCOMPARE(readAll(path("letter.doc.enc")), rc4(password, "letter"));
 }
 
@@ -801,18 +858,30 @@ void TestMainFrm::inputBlockDropsInput()
 {
     QLineEdit edit;
     QLineEdit otherWindow;
+    edit.show();
+    otherWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    QWindow *const window = edit.windowHandle();
+    edit.activateWindow();
+    edit.setFocus();
     varnok::InputBlock block(&edit);
     QSignalSpy escapes(&block, &varnok::InputBlock::escapePressed);
     block.begin();
-    // Escape in the escape window is reported once however long it is held, and goes no
+    // Escape in the escape window is reported once per press however long it is held, by the
+    // window system's path (through the QWindow) as by one straight to a widget, and goes no
     // further; in another window it is dropped like any key.
+    QTest::keyClick(window, Qt::Key_Escape);
     QTest::keyClick(&edit, Qt::Key_Escape);
-    QTest::keyPress(&edit, Qt::Key_Escape);
+    QTest::keyPress(window, Qt::Key_Escape);
     QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
     QCoreApplication::sendEvent(&edit, &repeated);
+    QCoreApplication::sendEvent(window, &repeated);
+    QTest::keyClick(otherWindow.windowHandle(), Qt::Key_Escape);
     QTest::keyClick(&otherWindow, Qt::Key_Escape);
-    QCOMPARE(escapes.count(), 2);
+    QCOMPARE(escapes.count(), 3);
+    typeThroughWindow(window, "abc");
     QTest::keyClicks(&edit, QStringLiteral("abc"));
+    QTest::mouseClick(window, Qt::LeftButton, {}, edit.rect().center());
     QTest::mouseClick(&edit, Qt::LeftButton);
     QCoreApplication::postEvent(
         &edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
@@ -822,7 +891,7 @@ void TestMainFrm::inputBlockDropsInput()
     block.end();
     QCoreApplication::processEvents();
     QCOMPARE(edit.text(), QString()); // nothing given during the block comes back
-    QTest::keyClicks(&edit, QStringLiteral("d"));
+    typeThroughWindow(window, "d");
     QCOMPARE(edit.text(), QStringLiteral("d"));
 }
 
@@ -837,6 +906,7 @@ void TestMainFrm::longRunDropsInputAndWritesSameBytes()
     typeInto(control<QLineEdit>("txtSave"), QStringLiteral("big.bin"));
 
     bool firedDuringRun = false;
+    bool hintDuringRun = false;
     Qt::CursorShape pointerDuringRun = Qt::ArrowCursor;
     QString nameAfterClickDuringRun;
     auto *poll = new QTimer(this);
@@ -846,22 +916,26 @@ void TestMainFrm::longRunDropsInputAndWritesSameBytes()
         poll->stop();
         firedDuringRun = true;
         pointerDuringRun = QApplication::overrideCursor()->shape();
+        hintDuringRun = control<QWidget>("runHint")->isVisible();
         clickFile(QStringLiteral("notes.txt"));
         nameAfterClickDuringRun = control<QLineEdit>("txtSave")->text();
         // Decrypt pressed during the run would, if kept for later, write big.bin less ".bin".
-        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        clickThroughWindow(control<QPushButton>("Command2"));
+        typeThroughWindow(m_window->windowHandle(), "typed");
     });
     poll->start(0);
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>("Command1"));
     poll->stop();
     delete poll;
 
     QVERIFY(firedDuringRun);
+    QVERIFY(hintDuringRun); // "Press Escape to stop", in sight without hovering
     QCOMPARE(pointerDuringRun, Qt::WaitCursor);
     QCOMPARE(nameAfterClickDuringRun, QStringLiteral("big.bin"));
     QVERIFY(readAll(path("big.bin.enc")) == rc4(password, big));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(!control<QProgressBar>("runProgress")->isVisible());
+    QVERIFY(!control<QWidget>("runHint")->isVisible());
     // Nothing given during the run acts once it is over.
     QCoreApplication::processEvents();
     QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("big.bin"));
@@ -905,8 +979,7 @@ void TestMainFrm::closeDuringRunEndsProgramAfterIt()
         shownAtMessage = m_window->isVisible();
         pressKey(box, fails ? Qt::Key_Return : Qt::Key_Y);
     });
-    QTimer::singleShot(
-        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton); });
+    QTimer::singleShot(0, this, [this] { clickThroughWindow(control<QPushButton>("Command1")); });
     QTimer giveUp;
     giveUp.setSingleShot(true);
     connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
@@ -967,7 +1040,7 @@ void TestMainFrm::stopQuestionDuringRun()
         if (byClose)
             m_window->windowHandle()->close();
         else
-            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+            QTest::keyClick(m_window->windowHandle(), Qt::Key_Escape); // as a keyboard sends it
     });
     poll.start(0);
     BoxSeen replace;
@@ -982,13 +1055,13 @@ void TestMainFrm::stopQuestionDuringRun()
         });
     else
         answerStop();
-    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>(encrypt ? "Command1" : "Command2"));
     QCoreApplication::processEvents();
 
     QVERIFY(stop.shown);
     QCOMPARE(stop.text,
              (encrypt ? QStringLiteral("Stop encrypting ") : QStringLiteral("Stop decrypting ")) +
-                 input + u'?');
+                 varnok::displayedFileName(input) + u'?');
     QCOMPARE(stop.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(stop.defaultButton, QMessageBox::No);
     QVERIFY(!stop.busyPointer);
@@ -1168,17 +1241,130 @@ void TestMainFrm::namesThatAreNotUtf8()
     if (!typed.isEmpty())
         typeInto(control<QLineEdit>("txtSave"), typed);
     typeInto(control<QLineEdit>("txtpwd"), password);
-    QTest::mouseClick(control<QPushButton>(encrypt ? "Command1" : "Command2"), Qt::LeftButton);
+    clickThroughWindow(control<QPushButton>(encrypt ? "Command1" : "Command2"));
 
     QCOMPARE(readRaw(raw(output)), rc4(password, contentOf(input)));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
+// Names are shown as they are: never as markup, a right-to-left override turns round at most
+// the name itself, a line break in one is a visible symbol.
+void TestMainFrm::namesAreShownAsText_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shownOutput"); // the output's name as the replace question shows it
+    const auto isolated = [](const QString &inner) {
+        return QStringLiteral("\u2068%1\u2069").arg(inner);
+    };
+    for (const char *name : {"<a href=http:evil.example>CLICK ME.txt", "<img src=pic.png>.txt",
+                             "<h1>BIG.txt", "<font size=7 color=red>STOP.bin", "a&lt;b.txt"})
+        QTest::newRow(name) << QString::fromLatin1(name)
+                            << isolated(QString::fromLatin1(name) + QStringLiteral(".enc"));
+    QTest::newRow("right-to-left override")
+        << QStringLiteral("inv\u202Etxt.exe") << isolated(QStringLiteral("inv\u202Etxt.exe.enc"));
+    QTest::newRow("newline") << QStringLiteral("two\nlines.txt")
+                             << isolated(QStringLiteral("two\u240Alines.txt.enc"));
+    QTest::newRow("tab and escape")
+        << QStringLiteral("a\tb\x1b.txt") << isolated(QStringLiteral("a\u2409b\u241B.txt.enc"));
+    QTest::newRow("stray isolate end") << QStringLiteral("x\u2069\u202Ey.txt")
+                                       << isolated(QStringLiteral("x\uFFFD\u202Ey.txt.enc"));
+    QTest::newRow("open isolate") << QStringLiteral("x\u2067y.txt")
+                                  << isolated(QStringLiteral("x\u2067y.txt.enc\u2069"));
+}
+
+void TestMainFrm::namesAreShownAsText()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, shownOutput);
+    QVERIFY(writeAll(path(name), "plain"));
+    QVERIFY(writeAll(path(name + QStringLiteral(".enc")), "older"));
+    QVERIFY(QDir(m_dir->path()).mkdir(name + QStringLiteral(" folder")));
+    control<FolderList>("DirList")->refresh();
+    QTRY_VERIFY(rowOf(control<FileList>("filList"), name) >= 0);
+    typeInto(control<QLineEdit>("txtpwd"), password);
+    clickFile(name); // listed on one line, as the list's own text
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), name);
+
+    BoxSeen seen;
+    answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
+    clickThroughWindow(control<QPushButton>("Command1"));
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.format, Qt::PlainText);
+    QVERIFY2(seen.text.contains(shownOutput), qPrintable(seen.text));
+    QCOMPARE(readAll(path(name + QStringLiteral(".enc"))), QByteArray("older"));
+
+    // A tooltip is rich text; the folder's name in it is escaped text.
+    auto *folders = control<FolderList>("DirList");
+    const QString tip = folders->model()
+                            ->index(rowOf(folders, name + QStringLiteral(" folder")), 0)
+                            .data(Qt::ToolTipRole)
+                            .toString();
+    QTextDocument rendered;
+    rendered.setHtml(tip);
+    QCOMPARE(rendered.toPlainText().trimmed(),
+             varnok::displayedFileName(path(name + QStringLiteral(" folder"))));
+}
+
+// After a command, whatever its outcome, on F5 or Enter in the folder list and on coming back
+// to the window, the lists show the folder as it now is; the choice and the name box stay.
+void TestMainFrm::listsShowTheFolderAsItNowIs_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("newFile");
+    QTest::newRow("Encrypt") << "Encrypt"
+                             << "notes.txt.enc";
+    QTest::newRow("Encrypt fails") << "failed Encrypt"
+                                   << "appeared.txt";
+    QTest::newRow("F5 in the folder list") << "F5"
+                                           << "appeared.txt";
+    QTest::newRow("Enter in the folder list") << "Enter"
+                                              << "appeared.txt";
+    QTest::newRow("window activated again") << "activation"
+                                            << "appeared.txt";
+}
+
+void TestMainFrm::listsShowTheFolderAsItNowIs()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, newFile);
+    auto *files = control<FileList>("filList");
+    auto *folders = control<FolderList>("DirList");
+    clickFile(QStringLiteral("notes.txt"));
+    typeInto(control<QLineEdit>("txtpwd"),
+             how == QLatin1String("failed Encrypt") ? QString() : password);
+    QVERIFY(writeAll(path("appeared.txt"), "made by another program"));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("appeared")));
+    QVERIFY(!listedFiles(files).contains(newFile));
+
+    QWindow *const window = m_window->windowHandle();
+    if (how.endsWith(QLatin1String("Encrypt"))) {
+        BoxSeen seen; // the empty password's message
+        answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
+        clickThroughWindow(control<QPushButton>("Command1"));
+        QCOMPARE(seen.shown, how != QLatin1String("Encrypt"));
+    } else if (how == QLatin1String("activation")) {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(!m_window->isActiveWindow());
+        m_window->activateWindow();
+        QTRY_VERIFY(m_window->isActiveWindow());
+    } else {
+        folders->setFocus();
+        QTest::keyClick(window, how == QLatin1String("F5") ? Qt::Key_F5 : Qt::Key_Return);
+    }
+    // Both are read on worker threads.
+    QTRY_VERIFY(rowOf(folders, QStringLiteral("appeared")) >= 0);
+    QTRY_VERIFY(listedFiles(files).contains(newFile));
+    QCOMPARE(folders->path(), m_dir->path());
+    QCOMPARE(files->fileName(files->selectedIndex()), QStringLiteral("notes.txt"));
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("notes.txt"));
+}
+
 void TestMainFrm::exitEndsEventLoopWithoutClosingWindow()
 {
     QEventLoop loop;
-    QTimer::singleShot(
-        0, this, [this] { QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton); });
+    QTimer::singleShot(0, this, [this] { clickThroughWindow(control<QPushButton>("Command3")); });
     QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
     QCOMPARE(loop.exec(), 0);
     // No closing step ran: the window was neither closed nor hidden by the button.

@@ -1,0 +1,399 @@
+// Starts the real varnok on a private X server (Xvfb, with openbox as the window manager) and
+// drives it with xdotool, whose keys and clicks go through XTEST like a real keyboard's and
+// mouse's. Checks what lands in the folder, byte for byte, against the cipher's per-byte step.
+
+#include "rc4.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Typed with XTEST: keys without Shift, which a loaded machine has been seen to lose.
+const QString password = QStringLiteral("open sesame 42");
+
+// Where the main window's controls are, from its fixed layout (client coordinates).
+constexpr QPoint passwordBox(408, 473);
+constexpr QPoint nameBox(604, 473);
+constexpr QPoint encryptButton(428, 508);
+constexpr QPoint decryptButton(500, 508);
+constexpr QPoint aboutButton(632, 508);
+constexpr QPoint aboutCloseButton(384, 16); // the About window's "X"
+
+// Questions and messages carry the program's name as their title; the About window carries
+// the caption its layout gives it.
+const QString questionTitle = QStringLiteral("^Varnok$");
+const QString aboutTitle = QStringLiteral("Insert Caption Here");
+
+QByteArray rc4PerByte(const QString &key, const QByteArray &bytes)
+{
+    varnok::Rc4State cipher;
+    const QByteArray keyBytes = key.toLatin1(); // ASCII: its Windows-1252 codes are the same
+    cipher.RC4ini({reinterpret_cast<const std::uint8_t *>(keyBytes.constData()),
+                   static_cast<std::size_t>(keyBytes.size())});
+    QByteArray out(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = char(cipher.EnDeCryptSingle(std::uint8_t(bytes[i])));
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A command line without quoting, as words.
+QStringList words(const char *line)
+{
+    return QString::fromLatin1(line).split(u' ');
+}
+
+// Polls until done() holds, for at most timeoutMs: generous, for a loaded machine and the
+// sanitizer build, where starting the program alone has taken over ten seconds.
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void encryptThenDecrypt();
+    void replaceQuestion_data();
+    void replaceQuestion();
+    void aboutOpensAndCloses();
+    void escapeAsksToStop();
+    // Ends the program: keep it last.
+    void closeDuringRunAsksToStop();
+
+private:
+    QString path(const QString &name) const { return m_folder->filePath(name); }
+    QStringList entries() const
+    {
+        return QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    }
+    bool runPartExists() const
+    {
+        return !QDir(m_folder->path())
+                    .entryList({QStringLiteral(".varnok-*")}, QDir::Files | QDir::Hidden)
+                    .isEmpty();
+    }
+    bool startServer(const QString &server);
+    bool xdoSucceeds(const QStringList &arguments);
+    QString xdo(const QStringList &arguments);
+    QString findWindow(const QString &title);
+    QString waitForWindow(const QString &title);
+    bool waitUntilGone(const QString &title);
+    void click(const QString &window, QPoint at);
+    void typeInto(QPoint box, const QString &text);
+    void press(const QString &window, const char *key);
+    void startRun(QPoint button, const QString &name);
+    bool makeBigFile();
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QProcess m_server;
+    QProcess m_windowManager;
+    QProcess m_program;
+    QProcessEnvironment m_env;
+    QString m_xdotool;
+    QString m_main;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString windowManager = QStandardPaths::findExecutable(QStringLiteral("openbox"));
+    m_xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (server.isEmpty() || windowManager.isEmpty() || m_xdotool.isEmpty())
+        QSKIP("needs Xvfb, openbox and xdotool");
+
+    // A server that reported its display but does not answer there is replaced by a new one.
+    for (int attempt = 0; attempt < 3 && !startServer(server); ++attempt) {
+        m_server.kill();
+        m_server.waitForFinished();
+    }
+    QVERIFY2(m_server.state() == QProcess::Running, "no X server answers");
+    m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    m_env.remove(QStringLiteral("SESSION_MANAGER"));
+    m_windowManager.setProcessEnvironment(m_env);
+    m_windowManager.start(windowManager, {QStringLiteral("--sm-disable")});
+    QVERIFY(m_windowManager.waitForStarted());
+    // A window mapped before the manager is ready can stay unmapped: wait until it answers
+    // for the desktop, which only a running manager does.
+    QVERIFY2(waitFor([this] { return xdoSucceeds(words("get_desktop")); }),
+             "the window manager did not start");
+
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+    m_program.setProcessEnvironment(m_env);
+    m_program.setWorkingDirectory(m_folder->path()); // the picker starts there
+    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_program.start(QStringLiteral(VARNOK_PROGRAM), {});
+    QVERIFY(m_program.waitForStarted());
+    m_main = waitForWindow(QStringLiteral("^Varnok Encryptor$"));
+    QVERIFY2(!m_main.isEmpty(),
+             qPrintable(QStringLiteral("no main window; program %1, windows: %2")
+                            .arg(m_program.state() == QProcess::Running ? "running" : "ended",
+                                 xdo(words("search --name . getwindowname %@")))));
+}
+
+// Starts Xvfb on a free display (-displayfd 1: it writes the display's number to our pipe) and
+// checks that it answers there. -noreset: by default the server resets when its last client
+// leaves, and refuses the next one meanwhile; the first client here (that check) leaves at once.
+bool TestEndToEnd::startServer(const QString &server)
+{
+    m_server.start(server, words("-displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset"));
+    if (!m_server.waitForStarted() || !waitFor([this] {
+            m_server.waitForReadyRead(50);
+            return m_server.canReadLine();
+        }))
+        return false;
+    const QByteArray display = m_server.readLine().trimmed();
+    m_env = QProcessEnvironment::systemEnvironment();
+    m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(display));
+    return waitFor([this] { return xdoSucceeds(words("getdisplaygeometry")); }, 3000);
+}
+
+bool TestEndToEnd::xdoSucceeds(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(m_env);
+    tool.start(m_xdotool, arguments);
+    return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
+}
+
+// A message left open by a failed step (the password typed into nothing, say) is closed, so
+// that the steps after it start from the window as usual.
+void TestEndToEnd::init()
+{
+    // Each step starts from an empty folder, whatever an earlier failed one left there.
+    for (const QString &name : QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden))
+        QFile::remove(path(name));
+    if (const QString left = findWindow(questionTitle); !left.isEmpty()) {
+        press(left, "Escape");
+        QFAIL("a message of an earlier step was still open");
+    }
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    for (QProcess *process : {&m_program, &m_windowManager, &m_server}) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        process->terminate();
+        if (!process->waitForFinished(5000))
+            process->kill();
+        process->waitForFinished(5000);
+    }
+}
+
+QString TestEndToEnd::xdo(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(m_env);
+    tool.start(m_xdotool, arguments);
+    if (!tool.waitForFinished(10000) || tool.exitStatus() != QProcess::NormalExit)
+        qWarning("xdotool %s did not finish", qPrintable(arguments.join(u' ')));
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+// The first visible window with this title, or nothing.
+QString TestEndToEnd::findWindow(const QString &title)
+{
+    return xdo(words("search --onlyvisible --name") << title).section(u'\n', 0, 0);
+}
+
+QString TestEndToEnd::waitForWindow(const QString &title)
+{
+    QString window;
+    waitFor([&] { return !(window = findWindow(title)).isEmpty(); });
+    return window;
+}
+
+bool TestEndToEnd::waitUntilGone(const QString &title)
+{
+    return waitFor([&] { return findWindow(title).isEmpty(); });
+}
+
+// To the window once it is the active one: under load the manager can take its time.
+void TestEndToEnd::click(const QString &window, QPoint at)
+{
+    xdo(words("windowactivate --sync") << window);
+    xdo(words("windowfocus --sync") << window);
+    xdo(words("mousemove --sync --window")
+        << window << QString::number(at.x()) << QString::number(at.y()) << QStringLiteral("click")
+        << QStringLiteral("1"));
+}
+
+// Replaces the box's text by typing, as a user does.
+void TestEndToEnd::typeInto(QPoint box, const QString &text)
+{
+    click(m_main, box);
+    xdo(words("key ctrl+a BackSpace"));
+    xdo(words("type --delay 20") << text);
+}
+
+// A key press to the window, once it has the keyboard focus.
+void TestEndToEnd::press(const QString &window, const char *key)
+{
+    xdo(words("windowfocus --sync") << window);
+    xdo(words("key") << QString::fromLatin1(key));
+}
+
+void TestEndToEnd::startRun(QPoint button, const QString &name)
+{
+    typeInto(passwordBox, password);
+    typeInto(nameBox, name);
+    click(m_main, button);
+}
+
+void TestEndToEnd::encryptThenDecrypt()
+{
+    QByteArray plain(300 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        plain[i] = char((i * 7919) >> 3);
+    QVERIFY(writeAll(path("letter.txt"), plain));
+    startRun(encryptButton, QStringLiteral("letter.txt"));
+    // The output appears under its name only once it is complete.
+    QVERIFY(waitFor([&] { return QFile::exists(path("letter.txt.enc")); }));
+    QVERIFY(readAll(path("letter.txt.enc")) == rc4PerByte(password, plain));
+
+    QVERIFY(QFile::remove(path("letter.txt")));
+    startRun(decryptButton, QStringLiteral("letter.txt.enc"));
+    QVERIFY(waitFor([&] { return QFile::exists(path("letter.txt")); }));
+    QVERIFY(readAll(path("letter.txt")) == plain);
+    QVERIFY(waitFor([&] { return !runPartExists(); }));
+    QCOMPARE(entries(), QStringList({".", "..", "letter.txt", "letter.txt.enc"}));
+    QVERIFY(QFile::remove(path("letter.txt")) && QFile::remove(path("letter.txt.enc")));
+}
+
+void TestEndToEnd::replaceQuestion_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("No keeps the file") << "n" << false;
+    QTest::newRow("Yes replaces it") << "y" << true;
+}
+
+void TestEndToEnd::replaceQuestion()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, replaced);
+    const QByteArray plain = "a note, encrypted over an older copy";
+    const QByteArray older = "an older encrypted copy, longer than the new one";
+    QVERIFY(writeAll(path("note.txt"), plain));
+    QVERIFY(writeAll(path("note.txt.enc"), older));
+    startRun(encryptButton, QStringLiteral("note.txt"));
+
+    const QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "no replace question");
+    press(question, qPrintable(answer));
+    QVERIFY(waitUntilGone(questionTitle));
+    const QByteArray expected = replaced ? rc4PerByte(password, plain) : older;
+    QVERIFY(waitFor([&] { return readAll(path("note.txt.enc")) == expected && !runPartExists(); }));
+    QCOMPARE(entries(), QStringList({".", "..", "note.txt", "note.txt.enc"}));
+    QVERIFY(QFile::remove(path("note.txt")) && QFile::remove(path("note.txt.enc")));
+}
+
+void TestEndToEnd::aboutOpensAndCloses()
+{
+    click(m_main, aboutButton);
+    const QString about = waitForWindow(aboutTitle);
+    QVERIFY2(!about.isEmpty(), "no About window");
+    click(about, aboutCloseButton);
+    QVERIFY(waitUntilGone(aboutTitle));
+    // Opens again, and Escape closes it too.
+    click(m_main, aboutButton);
+    const QString again = waitForWindow(aboutTitle);
+    QVERIFY(!again.isEmpty());
+    press(again, "Escape");
+    QVERIFY(waitUntilGone(aboutTitle));
+}
+
+// Large enough to take seconds, sparse so that it costs no disk: a stopped run never writes
+// much of it.
+constexpr qint64 bigSize = qint64(3) << 30;
+
+bool TestEndToEnd::makeBigFile()
+{
+    QFile big(path("big.bin"));
+    return big.open(QIODevice::WriteOnly) && big.resize(bigSize);
+}
+
+// Escape during a run asks whether to stop: No goes on, Yes stops and leaves the folder as it
+// was.
+void TestEndToEnd::escapeAsksToStop()
+{
+    QVERIFY(makeBigFile());
+    const QStringList before = entries();
+    startRun(encryptButton, QStringLiteral("big.bin"));
+    QVERIFY2(waitFor(std::bind(&TestEndToEnd::runPartExists, this)), "the run did not start");
+
+    press(m_main, "Escape");
+    QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "Escape did not ask to stop");
+    press(question, "n");
+    QVERIFY(waitUntilGone(questionTitle));
+    QVERIFY2(runPartExists(), "the run ended although No was answered");
+
+    press(m_main, "Escape");
+    question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "the second Escape did not ask to stop");
+    press(question, "y");
+    QVERIFY(waitUntilGone(questionTitle));
+    QVERIFY(waitFor([this] { return !runPartExists(); }));
+    QCOMPARE(entries(), before);
+}
+
+// The window manager's close request during a run asks the same; Yes stops the run and ends
+// the program.
+void TestEndToEnd::closeDuringRunAsksToStop()
+{
+    QVERIFY(makeBigFile());
+    const QStringList before = entries();
+    startRun(encryptButton, QStringLiteral("big.bin"));
+    QVERIFY2(waitFor(std::bind(&TestEndToEnd::runPartExists, this)), "the run did not start");
+    press(m_main, "alt+F4"); // openbox's key for closing the active window
+    const QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "the close request did not ask to stop");
+    press(question, "y");
+    QVERIFY(m_program.waitForFinished(20000));
+    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program.exitCode(), 0);
+    QCOMPARE(entries(), before);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
