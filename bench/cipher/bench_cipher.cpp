@@ -172,7 +172,7 @@ public:
     {
         const auto theirs = sortedRates("BM_OpenSslRc4");
         std::printf("\nRC4 on one %zu MiB buffer, MiB/s as best / median / worst repetition, and"
-                    " the ratio to OpenSSL's median:\n",
+                    " the ratio to OpenSSL's median / best:\n",
                     kBufferSize >> 20);
         printRates("OpenSSL EVP", theirs, theirs);
         printRates("ours (bulk)", sortedRates("BM_Rc4Bulk"), theirs);
@@ -203,7 +203,8 @@ private:
         std::printf("  %-34s %7.1f / %7.1f / %7.1f", label, rates.front(), median(rates),
                     rates.back());
         if (!reference.empty())
-            std::printf("   %.3fx", median(rates) / median(reference));
+            std::printf("   %.3fx / %.3fx", median(rates) / median(reference),
+                        rates.front() / reference.front());
         std::printf("\n");
     }
 
