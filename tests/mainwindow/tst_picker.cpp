@@ -486,8 +486,7 @@ void TestPicker::startsAtCurrentFolder()
     FolderList folders;
     FileList files;
     QDir::setCurrent(previous);
-    // The drives are the mounted volumes, or "/" alone where none is, as in a plain chroot where
-    // "/" is no mount point.
+    // The mounted volumes, or "/" alone where none is (a plain chroot, "/" no mount point).
     QStringList roots = varnok::userVolumeRoots(varnok::systemMounts());
     if (roots.isEmpty())
         roots << QStringLiteral("/");

@@ -243,8 +243,6 @@ void TestVolumes::watcherSeesMountsAndUnmounts()
 void TestVolumes::runningSystemListsWhatIsMounted()
 {
     const QStringList listed = listedMountPoints();
-    if (listed.isEmpty())
-        QSKIP("no mount table to compare with (/proc/self/mountinfo)");
     const QStringList roots = varnok::userVolumeRoots(varnok::systemMounts());
     QCOMPARE(roots.contains(QStringLiteral("/")), listed.contains(QStringLiteral("/")));
     for (const QString &root : roots) {
