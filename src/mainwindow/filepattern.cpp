@@ -15,7 +15,7 @@ char16_t folded(QChar c)
     const char16_t code = c.unicode();
     if (code < 0x80)
         return code >= u'A' && code <= u'Z' ? char16_t(code + (u'a' - u'A')) : code;
-    return QChar::toCaseFolded(code);
+    return c.toCaseFolded().unicode();
 }
 
 bool isAllStars(QStringView glob)

@@ -207,7 +207,7 @@ void FolderList::showRows(const QStringList &subfolders)
         rows << makeRow(closedIcon, name, joinPath(m_path, name), chain.size());
     m_model->clear();
     m_model->invisibleRootItem()->appendRows(rows); // one insertion, however many subfolders
-    setCurrentIndex(m_model->index(chain.size() - 1, 0));
+    setCurrentIndex(m_model->index(static_cast<int>(chain.size()) - 1, 0));
 }
 
 void FolderList::openRow(const QModelIndex &index)

@@ -1,4 +1,5 @@
 #include "rc4.h"
+#include "rc4kernels.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -76,6 +77,8 @@ private slots:
     void bulkFromAnyState_data();
     void bulkFromAnyState();
     void bulkLongRun();
+    void kernelsSwitchMidStream_data();
+    void kernelsSwitchMidStream();
     void roundTrip();
     void matchesOpenSsl();
 };
@@ -287,15 +290,19 @@ void TestRc4::bulkFromAnyState()
             for (std::uint8_t b : in)
                 want.push_back(reference.EnDeCryptSingle(b));
 
-            Rc4State bulk = start;
-            bulk.transform(in, out);
-            QCOMPARE(Bytes(out.begin(), out.end()), want);
-            QVERIFY(sameState(bulk, reference));
-            // Nothing before or after the output window is written.
-            QVERIFY(std::all_of(output.begin(), output.begin() + outShift,
-                                [](std::uint8_t b) { return b == 0xA5; }));
-            QVERIFY(std::all_of(output.begin() + outShift + length, output.end(),
-                                [](std::uint8_t b) { return b == 0xA5; }));
+            // Every kernel the transform may choose, whichever it chose here.
+            for (const Rc4Kernel &kernel : rc4Kernels()) {
+                std::fill(output.begin(), output.end(), 0xA5);
+                Rc4State bulk = start;
+                kernel.run(bulk, in, out);
+                QCOMPARE(Bytes(out.begin(), out.end()), want);
+                QVERIFY(sameState(bulk, reference));
+                // Nothing before or after the output window is written.
+                QVERIFY(std::all_of(output.begin(), output.begin() + outShift,
+                                    [](std::uint8_t b) { return b == 0xA5; }));
+                QVERIFY(std::all_of(output.begin() + outShift + length, output.end(),
+                                    [](std::uint8_t b) { return b == 0xA5; }));
+            }
         }
     }
 }
@@ -328,6 +335,45 @@ void TestRc4::bulkLongRun()
     }
     QCOMPARE(inPlace, want);
     QVERIFY(sameState(pieces, reference));
+}
+
+// Each kernel hands the stream to another at cuts within blocks, at their edges and after runs.
+void TestRc4::kernelsSwitchMidStream_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    const int count = int(rc4Kernels().size());
+    for (int a = 0; a < count * count; ++a) {
+        if (a / count != a % count)
+            QTest::addRow("%s then %s", rc4Kernels()[a / count].name.data(),
+                          rc4Kernels()[a % count].name.data())
+                << a / count << a % count;
+    }
+}
+
+void TestRc4::kernelsSwitchMidStream()
+{
+    QFETCH(int, first);
+    QFETCH(int, second);
+    const Rc4Kernel *both[] = {&rc4Kernels()[first], &rc4Kernels()[second]};
+    auto *rng = QRandomGenerator::global();
+    const Bytes data = randomBytes(200000);
+    Rc4State reference = keyed(randomBytes(1 + rng->bounded(16)));
+    Rc4State bulk = reference;
+    Bytes want(data.size());
+    for (std::size_t k = 0; k < data.size(); ++k)
+        want[k] = reference.EnDeCryptSingle(data[k]);
+    Bytes got(data.size());
+    std::size_t pos = 0;
+    for (int turn = 0; pos < data.size(); ++turn) {
+        const std::size_t chunk = std::min<std::size_t>(
+            data.size() - pos, turn % 4 == 3 ? 20000 + rng->bounded(9) : rng->bounded(40));
+        both[turn % 2]->run(bulk, std::span(data).subspan(pos, chunk),
+                            std::span(got).subspan(pos, chunk));
+        pos += chunk;
+    }
+    QCOMPARE(got, want);
+    QVERIFY(sameState(bulk, reference));
 }
 
 void TestRc4::roundTrip()
