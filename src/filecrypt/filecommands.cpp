@@ -14,6 +14,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace varnok {
 
@@ -55,6 +58,42 @@ bool isWriteProtected(int folder, const QByteArray &name, const struct stat &inf
     // Root may write anything, but a file without any write bit was protected on purpose.
     return (info.st_mode & 0222) == 0 ||
            ::faccessat(folder, name.constData(), W_OK, AT_EACCESS) != 0;
+}
+
+// 0, or why no file can be created in the folder: the new file is made there before it takes
+// the output's name, so a writable output in a locked folder is no help.
+int folderRefusesNewFiles(int folder)
+{
+    struct statvfs volume = {};
+    if (::fstatvfs(folder, &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0)
+        return EROFS;
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return errno;
+    return 0;
+}
+
+// In a sticky folder (/tmp and the like) only the file's owner, the folder's owner or root
+// may replace or remove a file.
+bool stickyFolderKeepsFile(int folder, const struct stat &file)
+{
+    struct stat info = {};
+    if (::fstat(folder, &info) != 0 || (info.st_mode & S_ISVTX) == 0)
+        return false;
+    const uid_t user = ::geteuid();
+    return user != 0 && file.st_uid != user && info.st_uid != user;
+}
+
+struct stat statFromStatx(const struct statx &details)
+{
+    struct stat info = {};
+    info.st_dev = makedev(details.stx_dev_major, details.stx_dev_minor);
+    info.st_ino = details.stx_ino;
+    info.st_mode = details.stx_mode;
+    info.st_nlink = details.stx_nlink;
+    info.st_uid = details.stx_uid;
+    info.st_gid = details.stx_gid;
+    info.st_size = off_t(details.stx_size);
+    return info;
 }
 
 } // namespace
@@ -260,13 +299,17 @@ std::optional<QString> FileCommands::openInput(Job &job) const
 // a regular file that may be replaced.
 std::optional<QString> FileCommands::checkOutput(Job &job) const
 {
+    if (const int error = folderRefusesNewFiles(job.folder.get()))
+        return tr("Cannot write in %1: %2").arg(shown(job.folderPath), reason(error));
     const QString where = shown(job.output);
-    struct stat info = {};
-    if (::fstatat(job.folder.get(), job.outputName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    struct statx details = {};
+    if (::statx(job.folder.get(), job.outputName.constData(), AT_SYMLINK_NOFOLLOW,
+                STATX_BASIC_STATS, &details) != 0) {
         if (errno == ENOENT)
             return std::nullopt;
         return tr("Cannot write %1: %2").arg(where, reason(errno));
     }
+    const struct stat info = statFromStatx(details);
     if (S_ISLNK(info.st_mode))
         return tr("Cannot write %1: it is a symbolic link, and files are never written through "
                   "links. Please remove or rename the link first.")
@@ -275,9 +318,35 @@ std::optional<QString> FileCommands::checkOutput(Job &job) const
         return tr("Cannot write %1: it is a folder.").arg(where);
     if (!S_ISREG(info.st_mode))
         return tr("Cannot write %1: it is not a regular file.").arg(where);
+    if (const auto refusal = checkReplaceable(job, details))
+        return refusal;
+    job.existingOutput = info;
+    return std::nullopt;
+}
+
+// Whatever would make the final rename fail, found before the user is asked and any byte moves.
+// The rename still decides; these only spare the user a question and a run in vain.
+std::optional<QString> FileCommands::checkReplaceable(const Job &job,
+                                                      const struct statx &details) const
+{
+    const QString where = shown(job.output);
+    const auto has = [&details](std::uint64_t attribute) {
+        return (details.stx_attributes_mask & attribute) != 0 &&
+               (details.stx_attributes & attribute) != 0;
+    };
+    if (has(STATX_ATTR_MOUNT_ROOT))
+        return tr("Cannot replace %1: another file system is mounted at that name.").arg(where);
+    if (has(STATX_ATTR_IMMUTABLE))
+        return tr("Cannot replace %1: the file is marked immutable.").arg(where);
+    if (has(STATX_ATTR_APPEND))
+        return tr("Cannot replace %1: the file is marked append-only.").arg(where);
+    const struct stat info = statFromStatx(details);
+    if (stickyFolderKeepsFile(job.folder.get(), info))
+        return tr("Cannot replace %1: it belongs to another user, and its folder lets only a "
+                  "file's owner replace it.")
+            .arg(where);
     if (isWriteProtected(job.folder.get(), job.outputName, info))
         return tr("Cannot replace %1: the file is write-protected.").arg(where);
-    job.existingOutput = info;
     return std::nullopt;
 }
 

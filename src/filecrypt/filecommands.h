@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace varnok {
 
 // The Encrypt and Decrypt commands: stream the chosen file through the cipher into
@@ -46,6 +48,7 @@ private:
     std::optional<QString> checkName(Direction direction, const QString &name) const;
     std::optional<QString> openInput(Job &job) const;
     std::optional<QString> checkOutput(Job &job) const;
+    std::optional<QString> checkReplaceable(const Job &job, const struct statx &details) const;
     bool mayReplace(const Job &job, BusyPointer &busy);
     std::optional<QString> transfer(const Job &job);
     std::optional<QString> readFailure(const Job &job, const CryptStreamResult &result) const;

@@ -11,6 +11,11 @@
 #include <QTest>
 
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -140,6 +145,29 @@ bool makeSocket(const QString &path)
     return bound;
 }
 
+// Sets or clears an inode flag such as FS_APPEND_FL, as chattr does (root only).
+bool setInodeFlag(const QString &path, int flag, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | flag : flags & ~flag;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+// What keeps an existing output from being replaced, set up before a run.
+enum class Obstacle {
+    LockedFolder,
+    ReadOnlyMount,
+    AppendOnly,
+    Immutable,
+    StickyFolder,
+    MountPoint
+};
+
 enum class Interference {
     RemoveInput,
     InputBecomesFolder,
@@ -220,6 +248,7 @@ private slots:
 
     void cleanup()
     {
+        ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH); // a test's own mount
         QVERIFY(QDir(m_root.path()).removeRecursively());
         QVERIFY(QDir().mkpath(m_root.path()));
     }
@@ -472,7 +501,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("folder without search permission") << 0644 << 0644 << "Could not open";
         QTest::newRow("unreadable input") << 0755 << 0200 << "Could not open";
-        QTest::newRow("folder without write permission") << 0555 << 0644 << "Could not write";
+        QTest::newRow("folder without write permission") << 0555 << 0644 << "Cannot write in";
     }
 
     void permissionProblemsAreNamed()
@@ -594,6 +623,7 @@ private slots:
         QVERIFY(writeFile(path("in.enc"), "old"));
         QCOMPARE(::chmod(QFile::encodeName(path("in.enc")).constData(), 0444), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
         const auto before = snapshot();
         m_host.replaceAnswer = true;
         {
@@ -606,6 +636,86 @@ private slots:
         QVERIFY2(m_host.messages[0].contains(path("in.enc")), qPrintable(m_host.messages[0]));
         QVERIFY(m_host.messages[0].contains(QStringLiteral("write-protected")));
         QCOMPARE(m_host.questions, QStringList());
+        checkPointer();
+        QCOMPARE(snapshot(), before);
+    }
+
+    // Whatever would make the final rename fail is found before the question and before any
+    // byte is read, and named for what it is.
+    void refusedBeforeTheQuestion_data()
+    {
+        QTest::addColumn<int>("obstacle");
+        QTest::addColumn<int>("privilege");
+        QTest::addColumn<QString>("expected");
+        const int root = int(Privilege::Root);
+        const int user = int(Privilege::Unprivileged);
+        QTest::newRow("folder the user cannot write in")
+            << int(Obstacle::LockedFolder) << user << "Cannot write in %1: Permission denied";
+        QTest::newRow("read-only file system")
+            << int(Obstacle::ReadOnlyMount) << root << "Cannot write in %1: Read-only file system";
+        QTest::newRow("append-only output") << int(Obstacle::AppendOnly) << root << "append-only";
+        QTest::newRow("immutable output") << int(Obstacle::Immutable) << root << "immutable";
+        QTest::newRow("sticky folder, another user's output")
+            << int(Obstacle::StickyFolder) << user << "belongs to another user";
+        QTest::newRow("mount point at the output's name")
+            << int(Obstacle::MountPoint) << root << "mounted at that name";
+    }
+
+    void refusedBeforeTheQuestion()
+    {
+        QFETCH(int, obstacle);
+        QFETCH(int, privilege);
+        QFETCH(QString, expected);
+        if (::geteuid() != 0)
+            QSKIP("setting up these obstacles takes root");
+        const QByteArray folder = QFile::encodeName(m_folder);
+        const QByteArray output = QFile::encodeName(path("in.enc"));
+        if (Obstacle(obstacle) == Obstacle::ReadOnlyMount)
+            QVERIFY(::mount("varnok-test", folder.constData(), "tmpfs", 0, nullptr) == 0);
+        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        QCOMPARE(::chmod(output.constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        const auto before = snapshot();
+        bool ready = true;
+        switch (Obstacle(obstacle)) {
+        case Obstacle::LockedFolder:
+            ready = ::chmod(folder.constData(), 0555) == 0;
+            break;
+        case Obstacle::ReadOnlyMount:
+            ready =
+                ::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+            break;
+        case Obstacle::AppendOnly:
+            ready = setInodeFlag(path("in.enc"), FS_APPEND_FL, true);
+            break;
+        case Obstacle::Immutable:
+            ready = setInodeFlag(path("in.enc"), FS_IMMUTABLE_FL, true);
+            break;
+        case Obstacle::StickyFolder:
+            ready = ::chmod(folder.constData(), 01777) == 0;
+            break;
+        case Obstacle::MountPoint:
+            ready = ::mount(QFile::encodeName(path("in")).constData(), output.constData(), nullptr,
+                            MS_BIND, nullptr) == 0;
+            break;
+        }
+        m_host.replaceAnswer = true;
+        if (ready) {
+            const AsUser as{Privilege(privilege)};
+            QVERIFY(as.ok);
+            run(true, "in");
+        }
+        setInodeFlag(path("in.enc"), FS_APPEND_FL | FS_IMMUTABLE_FL, false);
+        ::umount2(output.constData(), MNT_DETACH);
+        ::chmod(folder.constData(), 0755);
+        QVERIFY2(ready, "this machine cannot set up the obstacle");
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(expected.arg(m_folder)) &&
+                     (expected.contains(u'%') || m_host.messages[0].contains(path("in.enc"))),
+                 qPrintable(m_host.messages[0]));
+        QCOMPARE(m_host.questions, QStringList());
+        QVERIFY(m_host.progress.empty());
         checkPointer();
         QCOMPARE(snapshot(), before);
     }
@@ -764,7 +874,7 @@ private slots:
         m_host.folder = QStringLiteral("/proc/self");
         run(true, "status");
         QCOMPARE(m_host.messages.size(), 1);
-        QVERIFY2(m_host.messages[0].contains(QStringLiteral("/proc/self/status.enc")),
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("/proc/self")),
                  qPrintable(m_host.messages[0]));
         checkPointer();
         QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/self/status.enc")));
