@@ -213,8 +213,12 @@ void FileCommands::runSteps(Direction direction)
     job.output = folder + u'/' + outputName;
     job.inputName = encodeFileName(name);
     job.outputName = encodeFileName(outputName);
-    if (const auto refusal = openInput(job))
-        return stop(*refusal);
+    const auto inputRefusal = openInput(job);
+    // What a killed run left in this folder goes first, whatever becomes of this one.
+    if (job.folder.isValid())
+        removeStaleStagedFiles(job.folder.get());
+    if (inputRefusal)
+        return stop(*inputRefusal);
     if (direction == Direction::Decrypt)
         curFile = job.output;
     if (const auto refusal = checkOutput(job))

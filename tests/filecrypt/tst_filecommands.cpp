@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -718,6 +719,109 @@ private slots:
         QVERIFY(m_host.progress.empty());
         checkPointer();
         QCOMPARE(snapshot(), before);
+    }
+
+    // Where the file system has unnamed files, the output has no name until it is complete;
+    // elsewhere it is a hidden file until then. Either way it ends up under the output's name.
+    void stagedFileHasNoNameUntilComplete_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::addColumn<bool>("outputExists");
+        QTest::newRow("unnamed, new output") << true << false;
+        QTest::newRow("unnamed, replacing") << true << true;
+        QTest::newRow("no unnamed files, new output") << false << false;
+        QTest::newRow("no unnamed files, replacing") << false << true;
+    }
+
+    void stagedFileHasNoNameUntilComplete()
+    {
+        QFETCH(bool, unnamedFiles);
+        QFETCH(bool, outputExists);
+        const QByteArray plain = randomBytes(2 * block);
+        QVERIFY(writeFile(path("in"), plain));
+        if (outputExists)
+            QVERIFY(writeFile(path("in.enc"), "old"));
+        const QSet<QString> before = entries();
+        QSet<QString> during;
+        m_host.onProgress = [&](qint64, qint64) { during = entries(); };
+        m_host.replaceAnswer = true;
+        if (!unnamedFiles)
+            syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                               [](const QByteArray &) { return true; });
+        run(true, "in");
+        syscallfaults::disarm();
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(during.size(), before.size() + (unnamedFiles ? 0 : 1));
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+        QCOMPARE(contents(path("in.enc")), rc4("secret", plain));
+    }
+
+    // A run killed outright leaves its hidden file; the next command in that folder removes it,
+    // but never one that a live run holds, another user's, or anything that is not a file.
+    void staleStagedFilesAreRemoved()
+    {
+        QVERIFY(writeFile(path("in"), "data"));
+        const QStringList stale{".varnok-1.part", ".varnok-2.part"};
+        const QStringList kept{".varnok-held.part", ".varnok-theirs.part", ".varnok-dir.part",
+                               ".varnok-link.part", "varnok-3.part"};
+        for (const QString &name : stale + kept)
+            if (name != ".varnok-dir.part" && name != ".varnok-link.part")
+                QVERIFY(writeFile(path(name), "partial"));
+        QVERIFY(QDir().mkdir(path(".varnok-dir.part")));
+        QVERIFY(QFile::link(path(".varnok-1.part"), path(".varnok-link.part")));
+        if (::geteuid() == 0)
+            QCOMPARE(
+                ::chown(QFile::encodeName(path(".varnok-theirs.part")).constData(), 65534, 65534),
+                0);
+        const int held = ::open(QFile::encodeName(path(".varnok-held.part")).constData(), O_RDONLY);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        run(true, "in");
+        ::close(held);
+        QCOMPARE(m_host.messages, QStringList());
+        QSet<QString> expected(kept.begin(), kept.end());
+        expected << "in"
+                 << "in.enc";
+        if (::geteuid() != 0)
+            expected.remove(".varnok-theirs.part"); // it is ours after all
+        QCOMPARE(entries(), expected);
+    }
+
+    // In an append-only folder the final rename fails and the staged name cannot be removed:
+    // what stays under it is empty, and the old output keeps its bytes.
+    void appendOnlyFolderKeepsNothingComplete_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::newRow("unnamed file") << true;
+        QTest::newRow("no unnamed files") << false;
+    }
+
+    void appendOnlyFolderKeepsNothingComplete()
+    {
+        QFETCH(bool, unnamedFiles);
+        if (::geteuid() != 0)
+            QSKIP("marking a folder append-only takes root");
+        QVERIFY(writeFile(path("in"), randomBytes(block + 5)));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        m_host.replaceAnswer = true;
+        bool marked = false;
+        m_host.onConfirm = [&] { marked = setInodeFlag(m_folder, FS_APPEND_FL, true); };
+        if (!unnamedFiles)
+            syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                               [](const QByteArray &) { return true; });
+        run(true, "in");
+        syscallfaults::disarm();
+        const QSet<QString> after = entries();
+        QVERIFY(setInodeFlag(m_folder, FS_APPEND_FL, false));
+        if (!marked)
+            QSKIP("this file system has no append-only folders");
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("Operation not permitted")),
+                 qPrintable(m_host.messages[0]));
+        QCOMPARE(contents(path("in.enc")), QByteArray("old"));
+        QCOMPARE(after.size(), 3);
+        for (const QString &name : after)
+            QVERIFY2(name == "in" || name == "in.enc" || QFileInfo(path(name)).size() == 0,
+                     qPrintable(name));
     }
 
     // The output name is a second (hard) link of the input itself: the new output takes the
