@@ -1,3 +1,4 @@
+#include "exitsignals.h"
 #include "fontsubstitutes.h"
 #include "mainFrm.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/varnok/varnok.ico")));
     varnok::installFontSubstitutes();
 
+    // Before the window: a logout during a run must find the staged file's clean-up in place.
+    const varnok::ExitSignals exitSignals;
     varnok::mainFrm window;
     window.show();
     return QApplication::exec();

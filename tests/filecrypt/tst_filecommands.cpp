@@ -1,15 +1,21 @@
+#include "exitsignals.h"
 #include "filecommands.h"
 #include "scriptedhost.h"
 #include "syscallfaults.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <cstdio>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -168,6 +174,48 @@ enum class Obstacle {
     StickyFolder,
     MountPoint
 };
+
+// How the child process of the exit tests ends its run (--slow-run): a signal, sent by the test
+// while the run waits in a question of its own, or exit() from within that wait, as Qt's
+// connection to the window system does when the display goes away.
+enum class Ending { Signal, Exit, Idle };
+
+// The child: encrypts `in` over an existing `in.enc` in folder and, after the first block,
+// says "running" and waits in a nested event loop, as a run does while a question is open;
+// Ending::Exit calls exit() from that loop once its input has something to read.
+int slowRun(const QString &folder, Ending ending, bool unnamedFiles)
+{
+    int argc = 1;
+    char name[] = "slow-run";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const ExitSignals exitSignals;
+    const auto ready = [] {
+        std::fputs("running\n", stdout);
+        std::fflush(stdout);
+    };
+    if (ending == Ending::Idle) {
+        ready();
+        return QCoreApplication::exec();
+    }
+    if (!unnamedFiles)
+        syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                           [](const QByteArray &) { return true; });
+    ScriptedHost host;
+    host.folder = folder;
+    host.name = QStringLiteral("in");
+    host.replaceAnswer = true;
+    host.onProgress = [ending, ready](qint64, qint64) {
+        ready();
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        if (ending == Ending::Exit)
+            QObject::connect(&input, &QSocketNotifier::activated, [] { std::exit(3); });
+        QEventLoop().exec();
+    };
+    Rc4State cipher;
+    FileCommands(cipher, host).encrypt();
+    return 1; // never reached: the loop above is not left
+}
 
 enum class Interference {
     RemoveInput,
@@ -824,6 +872,53 @@ private slots:
                      qPrintable(name));
     }
 
+    // Every exit the process can see during a run removes the staged file and leaves the old
+    // output as it was; a signal with no run going on ends the program as it always did.
+    void exitsLeaveNoTrace_data()
+    {
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("unnamedFiles");
+        const int bySignal = int(Ending::Signal);
+        QTest::newRow("SIGTERM, hidden file") << bySignal << SIGTERM << false;
+        QTest::newRow("SIGINT, hidden file") << bySignal << SIGINT << false;
+        QTest::newRow("SIGHUP, hidden file") << bySignal << SIGHUP << false;
+        QTest::newRow("SIGTERM, unnamed file") << bySignal << SIGTERM << true;
+        QTest::newRow("exit(), hidden file") << int(Ending::Exit) << 0 << false;
+        QTest::newRow("exit(), unnamed file") << int(Ending::Exit) << 0 << true;
+        QTest::newRow("SIGTERM, no run") << int(Ending::Idle) << SIGTERM << true;
+    }
+
+    void exitsLeaveNoTrace()
+    {
+        QFETCH(int, ending);
+        QFETCH(int, signal);
+        QFETCH(bool, unnamedFiles);
+        QVERIFY(writeFile(path("in"), randomBytes(3 * block)));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        QProcess child;
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {"--slow-run", m_folder, QString::number(ending), unnamedFiles ? "unnamed" : "named"});
+        QVERIFY(child.waitForReadyRead(20000));
+        QCOMPARE(child.readLine(), QByteArray("running\n"));
+        const bool run = Ending(ending) != Ending::Idle;
+        QCOMPARE(entries().size(), run && !unnamedFiles ? 3 : 2); // the hidden file, if any
+        if (signal != 0)
+            QCOMPARE(::kill(pid_t(child.processId()), signal), 0);
+        else
+            child.write("exit\n");
+        QVERIFY(child.waitForFinished(20000));
+        if (signal != 0) {
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit); // ended by the signal
+        } else {
+            QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child.exitCode(), 3);
+        }
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+        QCOMPARE(contents(path("in.enc")), QByteArray("old"));
+    }
+
     // The output name is a second (hard) link of the input itself: the new output takes the
     // name, and the input keeps its bytes under its own.
     void inputAndOutputAreOneFile()
@@ -1150,5 +1245,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFileCommands)
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--slow-run") == 0)
+        return slowRun(QFile::decodeName(argv[2]), Ending(std::atoi(argv[3])),
+                       qstrcmp(argv[4], "unnamed") == 0);
+    QCoreApplication app(argc, argv);
+    TestFileCommands test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_filecommands.moc"
