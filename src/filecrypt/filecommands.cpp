@@ -109,7 +109,7 @@ struct FileCommands::Job
     QByteArray outputName;
     FileDescriptor inputFile;
     struct stat inputInfo = {};
-    std::optional<struct stat> existingOutput; // the regular file the output would replace
+    std::optional<ReplacedFile> existingOutput; // the regular file the output would replace
 };
 
 // Shows the busy pointer for as long as it lives, so that every way out of a command, an
@@ -324,7 +324,7 @@ std::optional<QString> FileCommands::checkOutput(Job &job) const
         return tr("Cannot write %1: it is not a regular file.").arg(where);
     if (const auto refusal = checkReplaceable(job, details))
         return refusal;
-    job.existingOutput = info;
+    job.existingOutput.emplace(job.folder.get(), job.outputName, info);
     return std::nullopt;
 }
 
@@ -361,7 +361,7 @@ bool FileCommands::mayReplace(const Job &job, BusyPointer &busy)
     if (!job.existingOutput)
         return true;
     busy.hide();
-    if (!m_host.confirmReplace(job.output))
+    if (!m_host.confirmReplace(job.output, job.existingOutput->caveat()))
         return false;
     busy.show();
     return true;
@@ -398,7 +398,7 @@ std::optional<QString> FileCommands::transfer(const Job &job)
         return cannotWrite(result.errorString);
     if (!result.ok())
         return readFailure(job, result);
-    const struct stat *replaced = job.existingOutput ? &*job.existingOutput : nullptr;
+    const ReplacedFile *replaced = job.existingOutput ? &*job.existingOutput : nullptr;
     if (const auto failure = staged.commit(replaced))
         return cannotWrite(*failure);
     if (const int error = syncFolder(job.folder.get()))

@@ -199,10 +199,11 @@ int StagedOutput::hold()
     return ::flock(m_held.get(), LOCK_EX) == 0 ? 0 : errno;
 }
 
-std::optional<QString> StagedOutput::commit(const struct stat *replaced)
+std::optional<QString> StagedOutput::commit(const ReplacedFile *replaced)
 {
+    // Set after the writes, as a write by a process without CAP_FSETID clears set-id bits.
     if (replaced) {
-        if (auto failure = takeOver(*replaced))
+        if (auto failure = replaced->carryOverTo(m_file.get()))
             return failure;
     }
     // fsync rather than fdatasync: the owner and permission bits just set must last too.
@@ -211,7 +212,7 @@ std::optional<QString> StagedOutput::commit(const struct stat *replaced)
     if (const int error = m_file.close())
         return reason(error);
     if (isNamed())
-        return putInPlace(replaced);
+        return putInPlace(replaced ? &replaced->info() : nullptr);
     // A new output takes its name straight away: a link never replaces what is there.
     if (!replaced)
         return linkUnnamed(m_name.constData());
@@ -223,7 +224,7 @@ std::optional<QString> StagedOutput::commit(const struct stat *replaced)
             m_committed = false;
             m_stagedName = name;
             remember(m_folder, m_held.get(), name);
-            return putInPlace(replaced);
+            return putInPlace(&replaced->info());
         }
         if (errno != EEXIST)
             return failure;
@@ -242,18 +243,6 @@ std::optional<QString> StagedOutput::linkUnnamed(const char *name)
         return reason(errno);
     }
     m_committed = true;
-    return std::nullopt;
-}
-
-// The replacement keeps the old file's owner and group where this process may give them (root
-// may; anyone else only a group of their own) and exactly its permission bits. Set after the
-// writes, as a write by a process without CAP_FSETID clears the set-id bits.
-std::optional<QString> StagedOutput::takeOver(const struct stat &replaced)
-{
-    if (::fchown(m_file.get(), replaced.st_uid, replaced.st_gid) != 0 && errno != EPERM)
-        return reason(errno);
-    if (::fchmod(m_file.get(), replaced.st_mode & 07777) != 0)
-        return reason(errno);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filedescriptor.h"
+#include "replacedfile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -41,17 +42,16 @@ public:
     int fd() const { return m_file.get(); }
     bool isNamed() const { return !m_stagedName.isEmpty(); }
 
-    // Syncs and closes the staged file and gives it the name. replaced describes the file the
-    // user agreed to replace, which must still stand at the name and whose owner, group and
-    // permission bits the new file takes on; null when the name must still be free. Returns the
-    // reason of a failure, after which nothing has changed.
-    [[nodiscard]] std::optional<QString> commit(const struct stat *replaced);
+    // Syncs and closes the staged file and gives it the name. replaced is the file the user
+    // agreed to replace, which must still stand at the name and whose owner, group, permission
+    // bits and attributes the new file takes on; null when the name must still be free.
+    // Returns the reason of a failure, after which nothing has changed.
+    [[nodiscard]] std::optional<QString> commit(const ReplacedFile *replaced);
 
 private:
     [[nodiscard]] int createUnnamed(mode_t mode);
     [[nodiscard]] int createNamed(mode_t mode);
     [[nodiscard]] int hold();
-    [[nodiscard]] std::optional<QString> takeOver(const struct stat &replaced);
     [[nodiscard]] std::optional<QString> checkStillThere(const struct stat &replaced) const;
     [[nodiscard]] std::optional<QString> linkUnnamed(const char *name);
     [[nodiscard]] std::optional<QString> putInPlace(const struct stat *replaced);

@@ -383,13 +383,16 @@ void mainFrm::showMessage(const QString &text)
     box.exec();
 }
 
-bool mainFrm::confirmReplace(const QString &path)
+bool mainFrm::confirmReplace(const QString &path, const QString &caveat)
 {
     const UserTurn turn(*this);
-    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
-                    tr("%1 already exists in %2.\nDo you want to replace it?")
-                        .arg(readableFileName(lastPathPart(path)),
-                             QDir::toNativeSeparators(readableFileName(folderOf(path)))),
+    QString text = tr("%1 already exists in %2.\nDo you want to replace it?")
+                       .arg(readableFileName(lastPathPart(path)),
+                            QDir::toNativeSeparators(readableFileName(folderOf(path))));
+    // What the new file cannot keep is said before the user answers, in its own paragraph.
+    if (!caveat.isEmpty())
+        text += QStringLiteral("\n\n") + caveat;
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);

@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -27,6 +28,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -105,6 +107,39 @@ public:
 private:
     bool m_switched = false;
 };
+
+// Runs a scope as a user who is not root, with a primary group and further groups, as a
+// member of a team is. The saved user id 0 lets the destructor come back.
+class AsMember final
+{
+public:
+    AsMember(uid_t user, gid_t group, const std::vector<gid_t> &groups)
+    {
+        m_old.resize(std::size_t(::getgroups(0, nullptr)));
+        ok = ::geteuid() == 0 && ::getgroups(int(m_old.size()), m_old.data()) >= 0 &&
+             ::setgroups(groups.size(), groups.data()) == 0 && ::setresgid(group, group, 0) == 0 &&
+             ::setresuid(user, user, 0) == 0;
+    }
+    ~AsMember()
+    {
+        if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0 ||
+            ::setgroups(m_old.size(), m_old.data()) != 0)
+            qFatal("could not become root again");
+    }
+    Q_DISABLE_COPY_MOVE(AsMember)
+
+    bool ok = false;
+
+private:
+    std::vector<gid_t> m_old;
+};
+
+QByteArray attribute(const QString &path, const char *name)
+{
+    char value[1024];
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
+    return size < 0 ? QByteArray("<none>") : QByteArray(value, size);
+}
 
 // Lets files grow to at most `bytes` bytes, as `ulimit -f` does. A write past it raises
 // SIGXFSZ, which ends the process unless the commands have set it aside.
@@ -655,6 +690,73 @@ private slots:
         QCOMPARE(::stat(output.constData(), &info), 0);
         QCOMPARE(info.st_uid, existingOwner >= 0 ? uid_t(existingOwner) : ::geteuid());
         QCOMPARE(info.st_gid, existingOwner >= 0 ? gid_t(existingOwner) : ::getegid());
+    }
+
+    // A replacement keeps the old file's access list, its own attributes and, where the user
+    // may set it, its group; what it cannot keep, the question says before the user answers.
+    // The old file belongs to 4002 and the team 4100; the user replacing it is root, or 4001
+    // with primary group 100, a member of the team or not.
+    void replacementKeepsWhatProtectedTheOldFile_data()
+    {
+        QTest::addColumn<bool>("asRoot");
+        QTest::addColumn<int>("memberOf"); // the user's second group
+        QTest::addColumn<QString>("caveat");
+        QTest::addColumn<int>("groupAfter");
+        QTest::addColumn<int>("ownerAfter");
+        QTest::newRow("root keeps all") << true << 0 << "" << 4100 << 4002;
+        QTest::newRow("team member keeps the group")
+            << false << 4100 << "Its owner cannot be kept: the new file will belong to you" << 4100
+            << 4001;
+        QTest::newRow("outsider keeps neither")
+            << false << 4200
+            << "Its owner and group cannot be kept: the new file will belong to you (4001) and "
+               "group "
+            << 100 << 4001;
+    }
+
+    void replacementKeepsWhatProtectedTheOldFile()
+    {
+        QFETCH(bool, asRoot);
+        QFETCH(int, memberOf);
+        QFETCH(QString, caveat);
+        QFETCH(int, groupAfter);
+        QFETCH(int, ownerAfter);
+        if (::geteuid() != 0)
+            QSKIP("giving files to other users takes root");
+        const QString out = path("plan.txt");
+        QVERIFY(writeFile(path("plan.txt.enc"), rc4("secret", "new plan")));
+        QVERIFY(writeFile(out, "old plan"));
+        const QByteArray name = QFile::encodeName(out);
+        QCOMPARE(::chown(name.constData(), 4002, 4100), 0);
+        QCOMPARE(::chmod(name.constData(), asRoot || memberOf == 4100 ? 0660 : 0666), 0);
+        QCOMPARE(::setxattr(name.constData(), "user.origin", "bank", 4, 0), 0);
+        QCOMPARE(QProcess::execute("setfacl", {"-m", "u:4003:---", out}), 0);
+        const QByteArray acl = attribute(out, "system.posix_acl_access");
+        QVERIFY(acl != "<none>");
+        const int mode = modeOf(out);
+        QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
+        m_host.replaceAnswer = true;
+        if (asRoot) {
+            run(false, "plan.txt.enc");
+        } else {
+            const AsMember member(4001, 100, {gid_t(memberOf)});
+            QVERIFY(member.ok);
+            run(false, "plan.txt.enc");
+        }
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(m_host.caveats.size(), 1);
+        QVERIFY2(caveat.isEmpty() ? m_host.caveats[0].isEmpty()
+                                  : m_host.caveats[0].startsWith(caveat),
+                 qPrintable(m_host.caveats[0]));
+        QCOMPARE(contents(out), QByteArray("new plan"));
+        struct stat info = {};
+        QCOMPARE(::stat(name.constData(), &info), 0);
+        QCOMPARE(int(info.st_uid), ownerAfter);
+        QCOMPARE(int(info.st_gid), groupAfter);
+        QCOMPARE(modeOf(out), mode);
+        QCOMPARE(attribute(out, "system.posix_acl_access"), acl);
+        QCOMPARE(attribute(out, "user.origin"), QByteArray("bank"));
     }
 
     void unwritableOutputIsRefused_data()
