@@ -112,8 +112,25 @@ void Rc4State::transform(std::span<const std::uint8_t> in, std::span<std::uint8_
     for (; k < n; ++k)
         dst[k] = step(s, i, j, src[k]);
     std::copy(s.begin(), s.end(), sbox.begin());
+    secureZero(s.data(), sizeof s);
     idxI = static_cast<std::int16_t>(i);
     idxJ = static_cast<std::int16_t>(j);
+}
+
+void Rc4State::wipe() noexcept
+{
+    secureZero(sbox.data(), sizeof sbox);
+    secureZero(keytab.data(), sizeof keytab);
+    secureZero(&idxI, sizeof idxI);
+    secureZero(&idxJ, sizeof idxJ);
+}
+
+void secureZero(void *data, std::size_t size) noexcept
+{
+    // Stores through a volatile pointer are never optimised away.
+    volatile auto *bytes = static_cast<volatile unsigned char *>(data);
+    for (std::size_t k = 0; k < size; ++k)
+        bytes[k] = 0;
 }
 
 } // namespace varnok

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <exception>
@@ -181,6 +182,7 @@ void FileCommands::run(Direction direction) noexcept
     } catch (...) {
         tellUser(tr("The command stopped because of an unexpected error."));
     }
+    m_cipher.wipe(); // each command keys it afresh
     m_running = false;
 }
 
@@ -229,10 +231,17 @@ void FileCommands::runSteps(Direction direction)
         stop(*failure);
 }
 
-// The password is read afresh for the key, as the host may hand out its current text.
+// The password is read afresh for the key, as the host may hand out its current text. The
+// copies made here are overwritten before they are freed; the host keeps its own.
 bool FileCommands::keyCipher()
 {
-    const auto key = toWindows1252(m_host.passwordText().toStdU16String());
+    std::u16string text = m_host.passwordText().toStdU16String();
+    auto key = toWindows1252(text);
+    secureZero(text.data(), text.size() * sizeof(char16_t));
+    const auto wipeKey = qScopeGuard([&key] {
+        if (key)
+            secureZero(key->data(), key->size());
+    });
     if (key && key->empty()) {
         tellUser(emptyPasswordMessage());
         return false;

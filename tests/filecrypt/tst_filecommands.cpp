@@ -141,6 +141,50 @@ QByteArray attribute(const QString &path, const char *name)
     return size < 0 ? QByteArray("<none>") : QByteArray(value, size);
 }
 
+// Whether needle occurs in the process's writable memory anywhere but inside the buffers in
+// skip (the test's own copies). Read through /proc/self/mem, so that memory a sanitizer
+// watches is read as the kernel sees it.
+bool inWritableMemory(const QByteArray &needle, const QList<QByteArrayView> &skip)
+{
+    QByteArray buffer(qsizetype(1) << 20, Qt::Uninitialized);
+    QList<QByteArrayView> ours = skip;
+    ours << QByteArrayView(buffer);
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QFile mem(QStringLiteral("/proc/self/mem"));
+    if (!maps.open(QIODevice::ReadOnly) || !mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        qFatal("cannot read this process's memory");
+    const QList<QByteArray> regions = maps.readAll().split('\n');
+    const auto skipped = [&ours](quintptr at) {
+        return std::any_of(ours.begin(), ours.end(), [at](QByteArrayView view) {
+            const auto begin = reinterpret_cast<quintptr>(view.data());
+            return at >= begin && at < begin + quintptr(view.size());
+        });
+    };
+    for (const QByteArray &line : regions) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 2 || !fields[1].startsWith("rw"))
+            continue;
+        const QList<QByteArray> range = fields[0].split('-');
+        const quintptr start = range.value(0).toULongLong(nullptr, 16);
+        const quintptr end = range.value(1).toULongLong(nullptr, 16);
+        if (end - start > (quintptr(1) << 28)) // a sanitizer's shadow: no heap or stack
+            continue;
+        for (quintptr at = start; at < end; at += quintptr(buffer.size() - needle.size())) {
+            const qint64 length = qMin(qint64(end - at), qint64(buffer.size()));
+            if (!mem.seek(qint64(at)) || mem.read(buffer.data(), length) != length)
+                break;
+            const QByteArrayView chunk(buffer.constData(), length);
+            for (qsizetype k = chunk.indexOf(needle); k >= 0; k = chunk.indexOf(needle, k + 1)) {
+                if (!skipped(at + quintptr(k)))
+                    return true;
+            }
+            if (length < buffer.size())
+                break;
+        }
+    }
+    return false;
+}
+
 // Lets files grow to at most `bytes` bytes, as `ulimit -f` does. A write past it raises
 // SIGXFSZ, which ends the process unless the commands have set it aside.
 class FileSizeLimit final
@@ -1179,6 +1223,27 @@ private slots:
                  qPrintable(m_host.messages[0]));
         checkPointer();
         QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/self/status.enc")));
+    }
+
+    // Once a command is over, the cipher's key table (the key's first 256 codes in 16-bit
+    // cells, the same bytes as the password's UTF-16) is nowhere in memory. Only the host's
+    // own text may hold it, which the test wipes itself.
+    void keyLeavesNoCopyInMemory()
+    {
+        QByteArray key(300, Qt::Uninitialized);
+        for (auto &c : key)
+            c = char('A' + QRandomGenerator::global()->bounded(26));
+        m_host.password = QString::fromLatin1(key);
+        QByteArray keytab;
+        for (const char c : key.left(256))
+            keytab.append(c).append('\0');
+        QVERIFY(writeFile(path("in"), "data"));
+
+        run(true, "in");
+
+        QCOMPARE(m_host.messages, QStringList());
+        std::fill(m_host.password.data(), m_host.password.data() + m_host.password.size(), u'\0');
+        QVERIFY(!inWritableMemory(keytab, {key, keytab}));
     }
 
     // Things that happen after the checks: another program changes the files while the
