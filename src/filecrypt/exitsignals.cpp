@@ -27,14 +27,18 @@ extern "C" void passOn(int signal)
     errno = savedErrno;
 }
 
+// Signals the program was started with ignored (nohup, a background job) stay ignored.
 void setHandler(void (*handler)(int))
 {
     struct sigaction action = {};
     action.sa_handler = handler;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (const int signal : endingSignals)
-        ::sigaction(signal, &action, nullptr);
+    for (const int signal : endingSignals) {
+        struct sigaction old = {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
 }
 
 } // namespace

@@ -107,8 +107,10 @@ void removeStaged(int folder, const char *name, int held) noexcept
 // A hidden staged file that this user's run left behind and that no live run holds.
 bool isStale(int folder, const char *name)
 {
-    const FileDescriptor file(
-        ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    FileDescriptor file(::openat(folder, name, O_RDONLY | flags));
+    if (!file.isValid() && errno == EACCES) // a staged copy of a write-only file
+        file = FileDescriptor(::openat(folder, name, O_WRONLY | flags));
     struct stat info = {};
     struct stat now = {};
     return file.isValid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&

@@ -256,8 +256,9 @@ enum class Obstacle {
 
 // How the child process of the exit tests ends its run (--slow-run): a signal, sent by the test
 // while the run waits in a question of its own, or exit() from within that wait, as Qt's
-// connection to the window system does when the display goes away.
-enum class Ending { Signal, Exit, Idle };
+// connection to the window system does when the display goes away. IgnoredHangup: a signal
+// too, in a child started with SIGHUP ignored (as by nohup), which must stay so.
+enum class Ending { Signal, Exit, Idle, IgnoredHangup };
 
 // The child: encrypts `in` over an existing `in.enc` in folder and, after the first block,
 // says "running" and waits in a nested event loop, as a run does while a question is open;
@@ -268,6 +269,8 @@ int slowRun(const QString &folder, Ending ending, bool unnamedFiles)
     char name[] = "slow-run";
     char *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
+    if (ending == Ending::IgnoredHangup)
+        std::signal(SIGHUP, SIG_IGN);
     const ExitSignals exitSignals;
     const auto ready = [] {
         std::fputs("running\n", stdout);
@@ -1033,6 +1036,8 @@ private slots:
         QTest::newRow("exit(), hidden file") << int(Ending::Exit) << 0 << false;
         QTest::newRow("exit(), unnamed file") << int(Ending::Exit) << 0 << true;
         QTest::newRow("SIGTERM, no run") << int(Ending::Idle) << SIGTERM << true;
+        QTest::newRow("SIGHUP ignored from the start")
+            << int(Ending::IgnoredHangup) << SIGTERM << false;
     }
 
     void exitsLeaveNoTrace()
@@ -1050,6 +1055,10 @@ private slots:
         QCOMPARE(child.readLine(), QByteArray("running\n"));
         const bool run = Ending(ending) != Ending::Idle;
         QCOMPARE(entries().size(), run && !unnamedFiles ? 3 : 2); // the hidden file, if any
+        if (Ending(ending) == Ending::IgnoredHangup) {
+            QCOMPARE(::kill(pid_t(child.processId()), SIGHUP), 0);
+            QVERIFY(!child.waitForFinished(300));
+        }
         if (signal != 0)
             QCOMPARE(::kill(pid_t(child.processId()), signal), 0);
         else
