@@ -9,8 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# acl: setfacl, with which the tests give a file an access list.
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
-          libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core)
+          libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core
+          acl)
 # The package test runs lintian and hardening-check (devscripts) where they are installed;
 # installing them here makes those checks real. (dpkg-dev, which builds the package, comes with
 # build-essential.)

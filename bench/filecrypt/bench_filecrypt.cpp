@@ -114,7 +114,7 @@ public:
     void showBusyPointer() override {}
     void showDefaultPointer() override {}
     void showMessage(const QString &text) override { messages << text; }
-    bool confirmReplace(const QString &) override { return true; }
+    bool confirmReplace(const QString &, const QString &) override { return true; }
 };
 
 std::map<std::string, std::vector<double>> seconds; // wall time of every run, by label

@@ -1,11 +1,20 @@
+#include "exitsignals.h"
 #include "fontsubstitutes.h"
 #include "mainFrm.h"
+#include "undumpable.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // First of all, before a password can be typed.
+    if (const int error = varnok::makeUndumpable())
+        std::fprintf(stderr, "varnok: could not protect the process's memory: %s\n",
+                     std::strerror(error));
     QApplication app(argc, argv);
     // Message boxes take their caption from the display name, which falls back to this name.
     // No display name of its own: the platform would append it to every window title.
@@ -17,6 +26,8 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/varnok/varnok.ico")));
     varnok::installFontSubstitutes();
 
+    // Before the window: a logout during a run must find the staged file's clean-up in place.
+    const varnok::ExitSignals exitSignals;
     varnok::mainFrm window;
     window.show();
     return QApplication::exec();

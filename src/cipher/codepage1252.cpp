@@ -1,5 +1,7 @@
 #include "codepage1252.h"
 
+#include "rc4.h"
+
 #include <algorithm>
 #include <array>
 
@@ -39,8 +41,10 @@ std::optional<std::vector<std::uint8_t>> toWindows1252(std::u16string_view text)
     bytes.reserve(text.size());
     for (char16_t c : text) {
         const auto code = encode(c);
-        if (!code)
+        if (!code) {
+            secureZero(bytes.data(), bytes.size()); // the password's first characters
             return std::nullopt;
+        }
         bytes.push_back(*code);
     }
     return bytes;

@@ -40,4 +40,20 @@ void Rc4State::transform(std::span<const std::uint8_t> in, std::span<std::uint8_
     chosenRc4Kernel().run(*this, in, out);
 }
 
+void Rc4State::wipe() noexcept
+{
+    secureZero(sbox.data(), sizeof sbox);
+    secureZero(keytab.data(), sizeof keytab);
+    secureZero(&idxI, sizeof idxI);
+    secureZero(&idxJ, sizeof idxJ);
+}
+
+void secureZero(void *data, std::size_t size) noexcept
+{
+    // Stores through a volatile pointer are never optimised away.
+    volatile auto *bytes = static_cast<volatile unsigned char *>(data);
+    for (std::size_t k = 0; k < size; ++k)
+        bytes[k] = 0;
+}
+
 } // namespace varnok

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -28,6 +29,14 @@ public:
     // bytes and leaving the state exactly as EnDeCryptSingle applied to each byte would.
     void transform(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
     void transform(std::span<std::uint8_t> bytes) { transform(bytes, bytes); }
+
+    // Overwrites the whole state, keytab (the password itself) included, for when a command is
+    // over: nothing of the key stays in memory for another process or a core file to find.
+    void wipe() noexcept;
 };
+
+// Sets size bytes at data to zero in a way the compiler cannot drop as a dead store, for
+// memory that held a key.
+void secureZero(void *data, std::size_t size) noexcept;
 
 } // namespace varnok

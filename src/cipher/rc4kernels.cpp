@@ -110,6 +110,7 @@ void walk(Rc4State &state, std::span<const std::uint8_t> in, std::span<std::uint
         dst[k] = static_cast<std::uint8_t>(src[k] ^ step(s.data(), i, j));
     std::transform(s.begin(), s.end(), state.sbox.begin(),
                    [](Cell v) { return static_cast<std::int16_t>(v); });
+    secureZero(s.data(), sizeof s); // the working copy of the permutation goes with the key
     state.idxI = static_cast<std::int16_t>(i);
     state.idxJ = static_cast<std::int16_t>(j);
 }

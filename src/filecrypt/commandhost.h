@@ -18,8 +18,9 @@ public:
     virtual void showBusyPointer() = 0;
     virtual void showDefaultPointer() = 0;
     virtual void showMessage(const QString &text) = 0;
-    // Yes/No question, No by default: may the existing file at path be replaced?
-    virtual bool confirmReplace(const QString &path) = 0;
+    // Yes/No question, No by default: may the existing file at path be replaced? caveat says
+    // what the new file cannot keep of the old one (its owner, say); empty when it keeps all.
+    virtual bool confirmReplace(const QString &path, const QString &caveat) = 0;
     // Called between blocks of a run with the bytes done so far; lets a window keep painting
     // and show how far a long run has got.
     virtual void showProgress(qint64 done, qint64 total)

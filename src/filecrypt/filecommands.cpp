@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <exception>
@@ -14,6 +15,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace varnok {
 
@@ -57,6 +61,42 @@ bool isWriteProtected(int folder, const QByteArray &name, const struct stat &inf
            ::faccessat(folder, name.constData(), W_OK, AT_EACCESS) != 0;
 }
 
+// 0, or why no file can be created in the folder: the new file is made there before it takes
+// the output's name, so a writable output in a locked folder is no help.
+int folderRefusesNewFiles(int folder)
+{
+    struct statvfs volume = {};
+    if (::fstatvfs(folder, &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0)
+        return EROFS;
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return errno;
+    return 0;
+}
+
+// In a sticky folder (/tmp and the like) only the file's owner, the folder's owner or root
+// may replace or remove a file.
+bool stickyFolderKeepsFile(int folder, const struct stat &file)
+{
+    struct stat info = {};
+    if (::fstat(folder, &info) != 0 || (info.st_mode & S_ISVTX) == 0)
+        return false;
+    const uid_t user = ::geteuid();
+    return user != 0 && file.st_uid != user && info.st_uid != user;
+}
+
+struct stat statFromStatx(const struct statx &details)
+{
+    struct stat info = {};
+    info.st_dev = makedev(details.stx_dev_major, details.stx_dev_minor);
+    info.st_ino = details.stx_ino;
+    info.st_mode = details.stx_mode;
+    info.st_nlink = details.stx_nlink;
+    info.st_uid = details.stx_uid;
+    info.st_gid = details.stx_gid;
+    info.st_size = off_t(details.stx_size);
+    return info;
+}
+
 } // namespace
 
 // What one run works on, gathered and checked step by step before any byte moves.
@@ -70,7 +110,7 @@ struct FileCommands::Job
     QByteArray outputName;
     FileDescriptor inputFile;
     struct stat inputInfo = {};
-    std::optional<struct stat> existingOutput; // the regular file the output would replace
+    std::optional<ReplacedFile> existingOutput; // the regular file the output would replace
 };
 
 // Shows the busy pointer for as long as it lives, so that every way out of a command, an
@@ -142,6 +182,7 @@ void FileCommands::run(Direction direction) noexcept
     } catch (...) {
         tellUser(tr("The command stopped because of an unexpected error."));
     }
+    m_cipher.wipe(); // each command keys it afresh
     m_running = false;
 }
 
@@ -174,8 +215,12 @@ void FileCommands::runSteps(Direction direction)
     job.output = folder + u'/' + outputName;
     job.inputName = encodeFileName(name);
     job.outputName = encodeFileName(outputName);
-    if (const auto refusal = openInput(job))
-        return stop(*refusal);
+    const auto inputRefusal = openInput(job);
+    // What a killed run left in this folder goes first, whatever becomes of this one.
+    if (job.folder.isValid())
+        removeStaleStagedFiles(job.folder.get());
+    if (inputRefusal)
+        return stop(*inputRefusal);
     if (direction == Direction::Decrypt)
         curFile = job.output;
     if (const auto refusal = checkOutput(job))
@@ -186,10 +231,17 @@ void FileCommands::runSteps(Direction direction)
         stop(*failure);
 }
 
-// The password is read afresh for the key, as the host may hand out its current text.
+// The password is read afresh for the key, as the host may hand out its current text. The
+// copies made here are overwritten before they are freed; the host keeps its own.
 bool FileCommands::keyCipher()
 {
-    const auto key = toWindows1252(m_host.passwordText().toStdU16String());
+    std::u16string text = m_host.passwordText().toStdU16String();
+    auto key = toWindows1252(text);
+    secureZero(text.data(), text.size() * sizeof(char16_t));
+    const auto wipeKey = qScopeGuard([&key] {
+        if (key)
+            secureZero(key->data(), key->size());
+    });
     if (key && key->empty()) {
         tellUser(emptyPasswordMessage());
         return false;
@@ -260,13 +312,17 @@ std::optional<QString> FileCommands::openInput(Job &job) const
 // a regular file that may be replaced.
 std::optional<QString> FileCommands::checkOutput(Job &job) const
 {
+    if (const int error = folderRefusesNewFiles(job.folder.get()))
+        return tr("Cannot write in %1: %2").arg(shown(job.folderPath), reason(error));
     const QString where = shown(job.output);
-    struct stat info = {};
-    if (::fstatat(job.folder.get(), job.outputName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    struct statx details = {};
+    if (::statx(job.folder.get(), job.outputName.constData(), AT_SYMLINK_NOFOLLOW,
+                STATX_BASIC_STATS, &details) != 0) {
         if (errno == ENOENT)
             return std::nullopt;
         return tr("Cannot write %1: %2").arg(where, reason(errno));
     }
+    const struct stat info = statFromStatx(details);
     if (S_ISLNK(info.st_mode))
         return tr("Cannot write %1: it is a symbolic link, and files are never written through "
                   "links. Please remove or rename the link first.")
@@ -275,9 +331,35 @@ std::optional<QString> FileCommands::checkOutput(Job &job) const
         return tr("Cannot write %1: it is a folder.").arg(where);
     if (!S_ISREG(info.st_mode))
         return tr("Cannot write %1: it is not a regular file.").arg(where);
+    if (const auto refusal = checkReplaceable(job, details))
+        return refusal;
+    job.existingOutput.emplace(job.folder.get(), job.outputName, info);
+    return std::nullopt;
+}
+
+// Whatever would make the final rename fail, found before the user is asked and any byte moves.
+// The rename still decides; these only spare the user a question and a run in vain.
+std::optional<QString> FileCommands::checkReplaceable(const Job &job,
+                                                      const struct statx &details) const
+{
+    const QString where = shown(job.output);
+    const auto has = [&details](std::uint64_t attribute) {
+        return (details.stx_attributes_mask & attribute) != 0 &&
+               (details.stx_attributes & attribute) != 0;
+    };
+    if (has(STATX_ATTR_MOUNT_ROOT))
+        return tr("Cannot replace %1: another file system is mounted at that name.").arg(where);
+    if (has(STATX_ATTR_IMMUTABLE))
+        return tr("Cannot replace %1: the file is marked immutable.").arg(where);
+    if (has(STATX_ATTR_APPEND))
+        return tr("Cannot replace %1: the file is marked append-only.").arg(where);
+    const struct stat info = statFromStatx(details);
+    if (stickyFolderKeepsFile(job.folder.get(), info))
+        return tr("Cannot replace %1: it belongs to another user, and its folder lets only a "
+                  "file's owner replace it.")
+            .arg(where);
     if (isWriteProtected(job.folder.get(), job.outputName, info))
         return tr("Cannot replace %1: the file is write-protected.").arg(where);
-    job.existingOutput = info;
     return std::nullopt;
 }
 
@@ -288,7 +370,7 @@ bool FileCommands::mayReplace(const Job &job, BusyPointer &busy)
     if (!job.existingOutput)
         return true;
     busy.hide();
-    if (!m_host.confirmReplace(job.output))
+    if (!m_host.confirmReplace(job.output, job.existingOutput->caveat()))
         return false;
     busy.show();
     return true;
@@ -325,7 +407,7 @@ std::optional<QString> FileCommands::transfer(const Job &job)
         return cannotWrite(result.errorString);
     if (!result.ok())
         return readFailure(job, result);
-    const struct stat *replaced = job.existingOutput ? &*job.existingOutput : nullptr;
+    const ReplacedFile *replaced = job.existingOutput ? &*job.existingOutput : nullptr;
     if (const auto failure = staged.commit(replaced))
         return cannotWrite(*failure);
     if (const int error = syncFolder(job.folder.get()))

@@ -9,15 +9,17 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace varnok {
 
 // The Encrypt and Decrypt commands: stream the chosen file through the cipher into
 // "<name>.enc" (Encrypt) or into the name without its last four characters (Decrypt).
 // The input is opened first and checked on its open descriptor, so that the file checked is
-// the file read; every check that can refuse a run comes before anything is created, and the
-// output is written to a hidden file beside it that takes its name only once all bytes are on
-// disk. Names are resolved in the chosen folder alone, and a link at the output's name is
-// never written through.
+// the file read; every check that can refuse a run comes before the replace question and
+// before anything is created, and the output is staged (see StagedOutput) and takes its name
+// only once all bytes are on disk. Names are resolved in the chosen folder alone, and a link
+// at the output's name is never written through.
 class FileCommands final
 {
     Q_DECLARE_TR_FUNCTIONS(FileCommands)
@@ -46,6 +48,7 @@ private:
     std::optional<QString> checkName(Direction direction, const QString &name) const;
     std::optional<QString> openInput(Job &job) const;
     std::optional<QString> checkOutput(Job &job) const;
+    std::optional<QString> checkReplaceable(const Job &job, const struct statx &details) const;
     bool mayReplace(const Job &job, BusyPointer &busy);
     std::optional<QString> transfer(const Job &job);
     std::optional<QString> readFailure(const Job &job, const CryptStreamResult &result) const;

@@ -2,21 +2,39 @@
 
 #include <QRandomGenerator>
 
+#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 
 namespace varnok {
 
 namespace {
 
 constexpr int stagingAttempts = 100;
+constexpr char stagedPrefix[] = ".varnok-";
+constexpr char stagedSuffix[] = ".part";
 
 // Hidden, so that the file list never offers a half-written file; short, so that it fits
 // however long the output's own name is.
 QByteArray stagedFileName()
 {
     const quint64 random = QRandomGenerator::system()->generate64();
-    return ".varnok-" + QByteArray::number(random, 36) + ".part";
+    return stagedPrefix + QByteArray::number(random, 36) + stagedSuffix;
+}
+
+bool isStagedFileName(const char *name)
+{
+    const std::size_t length = std::strlen(name);
+    const std::size_t prefix = sizeof stagedPrefix - 1;
+    const std::size_t suffix = sizeof stagedSuffix - 1;
+    return length > prefix + suffix && std::strncmp(name, stagedPrefix, prefix) == 0 &&
+           std::strcmp(name + length - suffix, stagedSuffix) == 0;
 }
 
 QString reason(int error)
@@ -33,6 +51,76 @@ int retryOnInterrupt(int (*call)(int), int fd)
     return result == 0 ? 0 : errno;
 }
 
+QByteArray procPath(int fd)
+{
+    return "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+// The named staged files of the runs under way, in plain memory so that an exit hook can reach
+// them without allocating. Runs happen on one thread, one at a time, so a few slots suffice.
+struct StagedEntry
+{
+    int folder = -1;
+    int held = -1;
+    std::array<char, 64> name{};
+};
+std::array<StagedEntry, 4> stagedEntries;
+
+void registerAtExit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::atexit(removeStagedFilesAtExit);
+        std::at_quick_exit(removeStagedFilesAtExit);
+    });
+}
+
+void remember(int folder, int held, const QByteArray &name)
+{
+    registerAtExit();
+    for (StagedEntry &entry : stagedEntries) {
+        if (entry.folder < 0 && std::size_t(name.size()) < entry.name.size()) {
+            std::memcpy(entry.name.data(), name.constData(), std::size_t(name.size()) + 1);
+            entry.held = held;
+            entry.folder = folder;
+            return;
+        }
+    }
+}
+
+void forget(int held)
+{
+    for (StagedEntry &entry : stagedEntries) {
+        if (entry.folder >= 0 && entry.held == held)
+            entry = StagedEntry();
+    }
+}
+
+// Removes a staged name; where the folder forbids it (append-only), empties the file, so that
+// nothing complete stays behind under the hidden name.
+void removeStaged(int folder, const char *name, int held) noexcept
+{
+    if (::unlinkat(folder, name, 0) != 0 && held >= 0) {
+        // The last resort: should even this fail, nothing else is left to try.
+        [[maybe_unused]] const int emptied = ::ftruncate(held, 0);
+    }
+}
+
+// A hidden staged file that this user's run left behind and that no live run holds.
+bool isStale(int folder, const char *name)
+{
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    FileDescriptor file(::openat(folder, name, O_RDONLY | flags));
+    if (!file.isValid() && errno == EACCES) // a staged copy of a write-only file
+        file = FileDescriptor(::openat(folder, name, O_WRONLY | flags));
+    struct stat info = {};
+    struct stat now = {};
+    return file.isValid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
+           ::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == info.st_dev &&
+           now.st_ino == info.st_ino;
+}
+
 } // namespace
 
 StagedOutput::StagedOutput(int folder, QByteArray name)
@@ -43,11 +131,46 @@ StagedOutput::StagedOutput(int folder, QByteArray name)
 StagedOutput::~StagedOutput()
 {
     (void)m_file.close(); // the staged file is dropped; what close says no longer matters
-    if (!m_committed && !m_stagedName.isEmpty())
-        ::unlinkat(m_folder, m_stagedName.constData(), 0);
+    if (!m_committed)
+        dropName();
+}
+
+void StagedOutput::dropName() noexcept
+{
+    if (m_stagedName.isEmpty())
+        return;
+    forget(m_held.get());
+    removeStaged(m_folder, m_stagedName.constData(), m_held.get());
+    m_stagedName.clear();
 }
 
 int StagedOutput::create(mode_t mode)
+{
+    const int error = createUnnamed(mode);
+    // Not every file system has unnamed files: they then get a hidden name.
+    if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL)
+        return createNamed(mode);
+    return error;
+}
+
+int StagedOutput::createUnnamed(mode_t mode)
+{
+    m_file = FileDescriptor(::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!m_file.isValid())
+        return errno;
+    if (const int error = hold())
+        return error;
+    // It is named through /proc, so without /proc it could never get its name.
+    struct stat info = {};
+    if (::stat(procPath(m_held.get()).constData(), &info) != 0) {
+        m_held = FileDescriptor();
+        m_file = FileDescriptor();
+        return EOPNOTSUPP;
+    }
+    return 0;
+}
+
+int StagedOutput::createNamed(mode_t mode)
 {
     for (int attempt = 0; attempt < stagingAttempts; ++attempt) {
         const QByteArray name = stagedFileName();
@@ -57,6 +180,12 @@ int StagedOutput::create(mode_t mode)
         if (fd >= 0) {
             m_file = FileDescriptor(fd);
             m_stagedName = name;
+            if (const int error = hold()) {
+                (void)::unlinkat(m_folder, name.constData(), 0);
+                m_stagedName.clear();
+                return error;
+            }
+            remember(m_folder, m_held.get(), name);
             return 0;
         }
         if (errno != EEXIST)
@@ -65,10 +194,20 @@ int StagedOutput::create(mode_t mode)
     return EEXIST;
 }
 
-std::optional<QString> StagedOutput::commit(const struct stat *replaced)
+// The lock tells other runs that this file is alive; it stays with the second descriptor.
+int StagedOutput::hold()
 {
+    m_held = FileDescriptor(::fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
+    if (!m_held.isValid())
+        return errno;
+    return ::flock(m_held.get(), LOCK_EX) == 0 ? 0 : errno;
+}
+
+std::optional<QString> StagedOutput::commit(const ReplacedFile *replaced)
+{
+    // Set after the writes, as a write by a process without CAP_FSETID clears set-id bits.
     if (replaced) {
-        if (auto failure = takeOver(*replaced))
+        if (auto failure = replaced->carryOverTo(m_file.get()))
             return failure;
     }
     // fsync rather than fdatasync: the owner and permission bits just set must last too.
@@ -76,18 +215,38 @@ std::optional<QString> StagedOutput::commit(const struct stat *replaced)
         return reason(error);
     if (const int error = m_file.close())
         return reason(error);
-    return putInPlace(replaced);
+    if (isNamed())
+        return putInPlace(replaced ? &replaced->info() : nullptr);
+    // A new output takes its name straight away: a link never replaces what is there.
+    if (!replaced)
+        return linkUnnamed(m_name.constData());
+    // A replacement is named in hiding first and then renamed over the old file.
+    for (int attempt = 0; attempt < stagingAttempts; ++attempt) {
+        const QByteArray name = stagedFileName();
+        const auto failure = linkUnnamed(name.constData());
+        if (!failure) {
+            m_committed = false;
+            m_stagedName = name;
+            remember(m_folder, m_held.get(), name);
+            return putInPlace(&replaced->info());
+        }
+        if (errno != EEXIST)
+            return failure;
+    }
+    return reason(EEXIST);
 }
 
-// The replacement keeps the old file's owner and group where this process may give them (root
-// may; anyone else only a group of their own) and exactly its permission bits. Set after the
-// writes, as a write by a process without CAP_FSETID clears the set-id bits.
-std::optional<QString> StagedOutput::takeOver(const struct stat &replaced)
+// Gives the unnamed file a name in the folder; through /proc, which needs no privilege.
+std::optional<QString> StagedOutput::linkUnnamed(const char *name)
 {
-    if (::fchown(m_file.get(), replaced.st_uid, replaced.st_gid) != 0 && errno != EPERM)
+    if (::linkat(AT_FDCWD, procPath(m_held.get()).constData(), m_folder, name, AT_SYMLINK_FOLLOW) !=
+        0) {
+        if (errno == EEXIST)
+            return tr("another program created a file of that name meanwhile, which was left "
+                      "as it is");
         return reason(errno);
-    if (::fchmod(m_file.get(), replaced.st_mode & 07777) != 0)
-        return reason(errno);
+    }
+    m_committed = true;
     return std::nullopt;
 }
 
@@ -134,6 +293,8 @@ std::optional<QString> StagedOutput::putInPlace(const struct stat *replaced)
                       "as it is");
         return reason(errno);
     }
+    forget(m_held.get());
+    m_stagedName.clear();
     m_committed = true;
     return std::nullopt;
 }
@@ -141,6 +302,27 @@ std::optional<QString> StagedOutput::putInPlace(const struct stat *replaced)
 int syncFolder(int folder)
 {
     return retryOnInterrupt(::fsync, folder);
+}
+
+void removeStaleStagedFiles(int folder)
+{
+    DIR *listing = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing)
+        return; // only tidying: the run itself does not depend on it
+    while (const dirent *entry = ::readdir(listing)) {
+        if (isStagedFileName(entry->d_name) && isStale(folder, entry->d_name))
+            (void)::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
+
+void removeStagedFilesAtExit() noexcept
+{
+    for (StagedEntry &entry : stagedEntries) {
+        if (entry.folder >= 0)
+            removeStaged(entry.folder, entry.name.data(), entry.held);
+        entry = StagedEntry();
+    }
 }
 
 } // namespace varnok

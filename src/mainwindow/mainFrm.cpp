@@ -412,13 +412,16 @@ void mainFrm::showMessage(const QString &text)
     box.exec();
 }
 
-bool mainFrm::confirmReplace(const QString &path)
+bool mainFrm::confirmReplace(const QString &path, const QString &caveat)
 {
     const UserTurn turn(*this);
-    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
-                    tr("%1 already exists in %2.\nDo you want to replace it?")
-                        .arg(displayedFileName(lastPathPart(path)),
-                             displayedFileName(QDir::toNativeSeparators(folderOf(path)))),
+    QString text = tr("%1 already exists in %2.\nDo you want to replace it?")
+                       .arg(displayedFileName(lastPathPart(path)),
+                            displayedFileName(QDir::toNativeSeparators(folderOf(path))));
+    // What the new file cannot keep is said before the user answers, in its own paragraph.
+    if (!caveat.isEmpty())
+        text += QStringLiteral("\n\n") + caveat;
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);

@@ -43,7 +43,7 @@ public:
     void showBusyPointer() override;
     void showDefaultPointer() override;
     void showMessage(const QString &text) override;
-    bool confirmReplace(const QString &path) override;
+    bool confirmReplace(const QString &path, const QString &caveat) override;
     void showProgress(qint64 done, qint64 total) override;
     bool stopRequested() override;
 

@@ -24,6 +24,7 @@ public:
 
     QStringList messages;
     QStringList questions;
+    QStringList caveats; // one per question
     QStringList pointer; // "busy" and "default", in order
     bool busyDuringQuestion = false;
     std::vector<std::pair<qint64, qint64>> progress;
@@ -41,9 +42,10 @@ public:
         else
             messages << text;
     }
-    bool confirmReplace(const QString &path) override
+    bool confirmReplace(const QString &path, const QString &caveat) override
     {
         questions << path;
+        caveats << caveat;
         busyDuringQuestion = isBusy();
         if (onConfirm)
             onConfirm();

@@ -6,7 +6,10 @@
 #include <mutex>
 #include <optional>
 
+#include <cstdarg>
+
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace syscallfaults {
@@ -108,4 +111,23 @@ extern "C" int close(int fd)
         return result;
     errno = error;
     return -1;
+}
+
+extern "C" int openat(int folder, const char *path, int flags, ...)
+{
+    static auto *const realOpenat = syscallfaults::real<int(int, const char *, int, ...)>("openat");
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        if (const int error = syscallfaults::faultFor(Call::TmpFile, folder)) {
+            errno = error;
+            return -1;
+        }
+    }
+    return realOpenat(folder, path, flags, mode);
 }

@@ -9,7 +9,9 @@
 // replaced for the whole program; they behave as usual until a fault is armed.
 namespace syscallfaults {
 
-enum class Call { Sync, Close }; // Sync: fsync and fdatasync
+// Sync: fsync and fdatasync; TmpFile: openat of an unnamed file (O_TMPFILE), matched by the
+// folder's path, as on a file system that has no unnamed files.
+enum class Call { Sync, Close, TmpFile };
 
 // From now on, `call` on a descriptor whose path `strikes` fails with `error`. A close still
 // frees the descriptor, as Linux does when close reports an error.

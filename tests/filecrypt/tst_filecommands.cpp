@@ -1,20 +1,35 @@
+#include "exitsignals.h"
 #include "filecommands.h"
+#include "filename.h"
 #include "scriptedhost.h"
 #include "syscallfaults.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <cstdio>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -66,24 +81,28 @@ int modeOf(const QString &path)
 
 enum class Privilege { Root, Unprivileged };
 
-// Runs a scope as root or as the unprivileged user 'nobody': root writes through any permission
-// bits, so checks of permissions run both ways. ok is false where the scope cannot run so
-// (root wanted but not available). The saved user id 0 lets the destructor come back.
+// Runs a scope as root or as an unprivileged user, 'nobody' unless another user, primary group
+// and further groups are given: root writes through any permission bits, so checks of
+// permissions run both ways. ok is false where the scope cannot run so (root wanted but not
+// available). The saved ids 0 let the destructor come back.
 class AsUser final
 {
 public:
-    explicit AsUser(Privilege privilege)
+    explicit AsUser(Privilege privilege, uid_t user = 65534, gid_t group = 0,
+                    const std::vector<gid_t> &groups = {})
     {
         if (privilege == Privilege::Root)
             ok = ::geteuid() == 0;
         else if (::geteuid() != 0)
             ok = true;
         else
-            ok = m_switched = ::setresuid(65534, 65534, 0) == 0;
+            ok = m_switched = ::setgroups(groups.size(), groups.data()) == 0 &&
+                              ::setresgid(group, group, 0) == 0 && ::setresuid(user, user, 0) == 0;
     }
     ~AsUser()
     {
-        if (m_switched && ::setresuid(0, 0, 0) != 0)
+        if (m_switched &&
+            (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0 || ::setgroups(0, nullptr)))
             qFatal("could not become root again");
     }
     Q_DISABLE_COPY_MOVE(AsUser)
@@ -93,6 +112,50 @@ public:
 private:
     bool m_switched = false;
 };
+
+QByteArray attribute(const QString &path, const char *name)
+{
+    char value[1024];
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
+    return size < 0 ? QByteArray("<none>") : QByteArray(value, size);
+}
+
+// Whether needle occurs in the process's writable memory anywhere but inside the buffers in
+// skip (the test's own copies). Read through /proc/self/mem, so that memory a sanitizer
+// watches is read as the kernel sees it.
+bool inWritableMemory(const QByteArray &needle, QList<QByteArrayView> skip)
+{
+    QByteArray buffer(qsizetype(1) << 20, Qt::Uninitialized);
+    skip << buffer;
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QFile mem(QStringLiteral("/proc/self/mem"));
+    if (!maps.open(QIODevice::ReadOnly) || !mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        qFatal("cannot read this process's memory");
+    const auto skipped = [&skip](const char *at) {
+        return std::any_of(skip.begin(), skip.end(), [at](QByteArrayView view) {
+            return at >= view.data() && at < view.data() + view.size();
+        });
+    };
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        unsigned long long start = 0;
+        unsigned long long end = 0;
+        char mode[5] = {};
+        // Larger regions are a sanitizer's shadow memory, no heap or stack.
+        if (std::sscanf(line.constData(), "%llx-%llx %4s", &start, &end, mode) != 3 ||
+            mode[1] != 'w' || end - start > (1ULL << 28))
+            continue;
+        for (auto at = quintptr(start); at < end; at += quintptr(buffer.size() - needle.size())) {
+            const qint64 length = qMin(qint64(end - at), qint64(buffer.size()));
+            if (!mem.seek(qint64(at)) || mem.read(buffer.data(), length) != length)
+                break;
+            const QByteArrayView chunk(buffer.constData(), length);
+            for (qsizetype k = chunk.indexOf(needle); k >= 0; k = chunk.indexOf(needle, k + 1))
+                if (!skipped(reinterpret_cast<const char *>(at) + k))
+                    return true;
+        }
+    }
+    return false;
+}
 
 // Lets files grow to at most `bytes` bytes, as `ulimit -f` does. A write past it raises
 // SIGXFSZ, which ends the process unless the commands have set it aside.
@@ -138,6 +201,74 @@ bool makeSocket(const QString &path)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound;
+}
+
+// Sets or clears an inode flag such as FS_APPEND_FL, as chattr does (root only).
+bool setInodeFlag(const QString &path, int flag, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | flag : flags & ~flag;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+// What keeps an existing output from being replaced, set up before a run.
+enum class Obstacle {
+    LockedFolder,
+    ReadOnlyMount,
+    AppendOnly,
+    Immutable,
+    StickyFolder,
+    MountPoint
+};
+
+// How the child process of the exit tests ends its run (--slow-run): a signal, sent by the test
+// while the run waits in a question of its own, or exit() from within that wait, as Qt's
+// connection to the window system does when the display goes away. IgnoredHangup: a signal
+// too, in a child started with SIGHUP ignored (as by nohup), which must stay so.
+enum class Ending { Signal, Exit, Idle, IgnoredHangup };
+
+// The child: encrypts `in` over an existing `in.enc` in folder and, after the first block,
+// says "running" and waits in a nested event loop, as a run does while a question is open;
+// Ending::Exit calls exit() from that loop once its input has something to read.
+int slowRun(const QString &folder, Ending ending, bool unnamedFiles)
+{
+    int argc = 1;
+    char name[] = "slow-run";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    if (ending == Ending::IgnoredHangup)
+        std::signal(SIGHUP, SIG_IGN);
+    const ExitSignals exitSignals;
+    const auto ready = [] {
+        std::fputs("running\n", stdout);
+        std::fflush(stdout);
+    };
+    if (ending == Ending::Idle) {
+        ready();
+        return QCoreApplication::exec();
+    }
+    if (!unnamedFiles)
+        syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                           [](const QByteArray &) { return true; });
+    ScriptedHost host;
+    host.folder = folder;
+    host.name = QStringLiteral("in");
+    host.replaceAnswer = true;
+    host.onProgress = [ending, ready](qint64, qint64) {
+        ready();
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        if (ending == Ending::Exit)
+            QObject::connect(&input, &QSocketNotifier::activated, [] { std::exit(3); });
+        QEventLoop().exec();
+    };
+    Rc4State cipher;
+    FileCommands(cipher, host).encrypt();
+    return 1; // never reached: the loop above is not left
 }
 
 enum class Interference {
@@ -220,6 +351,7 @@ private slots:
 
     void cleanup()
     {
+        ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH); // a test's own mount
         QVERIFY(QDir(m_root.path()).removeRecursively());
         QVERIFY(QDir().mkpath(m_root.path()));
     }
@@ -472,7 +604,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("folder without search permission") << 0644 << 0644 << "Could not open";
         QTest::newRow("unreadable input") << 0755 << 0200 << "Could not open";
-        QTest::newRow("folder without write permission") << 0555 << 0644 << "Could not write";
+        QTest::newRow("folder without write permission") << 0555 << 0644 << "Cannot write in";
     }
 
     void permissionProblemsAreNamed()
@@ -579,6 +711,69 @@ private slots:
         QCOMPARE(info.st_gid, existingOwner >= 0 ? gid_t(existingOwner) : ::getegid());
     }
 
+    // A replacement keeps the old file's access list, its own attributes and, where the user
+    // may set it, its group; what it cannot keep, the question says before the user answers.
+    // The old file belongs to 4002 and the team 4100; the user replacing it is root, or 4001
+    // with primary group 100, a member of the team or not.
+    void replacementKeepsWhatProtectedTheOldFile_data()
+    {
+        QTest::addColumn<int>("memberOf"); // the user's second group; 0: the user is root
+        QTest::addColumn<QString>("caveat");
+        QTest::addColumn<int>("ownerAfter");
+        QTest::addColumn<int>("groupAfter");
+        QTest::newRow("root keeps all") << 0 << "" << 4002 << 4100;
+        QTest::newRow("team member keeps the group")
+            << 4100 << "Its owner cannot be kept: the new file will belong to you" << 4001 << 4100;
+        QTest::newRow("outsider keeps neither")
+            << 4200
+            << "Its owner and group cannot be kept: the new file will belong to you (4001) "
+               "and group "
+            << 4001 << 100;
+    }
+
+    void replacementKeepsWhatProtectedTheOldFile()
+    {
+        QFETCH(int, memberOf);
+        QFETCH(QString, caveat);
+        QFETCH(int, ownerAfter);
+        QFETCH(int, groupAfter);
+        if (::geteuid() != 0)
+            QSKIP("giving files to other users takes root");
+        const QString out = path("plan.txt");
+        QVERIFY(writeFile(path("plan.txt.enc"), rc4("secret", "new plan")));
+        QVERIFY(writeFile(out, "old plan"));
+        const QByteArray name = QFile::encodeName(out);
+        QCOMPARE(::chown(name.constData(), 4002, 4100), 0);
+        QCOMPARE(::chmod(name.constData(), memberOf == 4200 ? 0666 : 0660), 0);
+        QCOMPARE(::setxattr(name.constData(), "user.origin", "bank", 4, 0), 0);
+        QCOMPARE(QProcess::execute("setfacl", {"-m", "u:4003:---", out}), 0);
+        const QByteArray acl = attribute(out, "system.posix_acl_access");
+        QVERIFY(acl != "<none>");
+        const int mode = modeOf(out);
+        QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
+        m_host.replaceAnswer = true;
+        {
+            const AsUser user(memberOf ? Privilege::Unprivileged : Privilege::Root, 4001, 100,
+                              {gid_t(memberOf)});
+            QVERIFY(user.ok);
+            run(false, "plan.txt.enc");
+        }
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(m_host.caveats.size(), 1);
+        QVERIFY2(caveat.isEmpty() ? m_host.caveats[0].isEmpty()
+                                  : m_host.caveats[0].startsWith(caveat),
+                 qPrintable(m_host.caveats[0]));
+        QCOMPARE(contents(out), QByteArray("new plan"));
+        struct stat info = {};
+        QCOMPARE(::stat(name.constData(), &info), 0);
+        QCOMPARE(std::make_pair(int(info.st_uid), int(info.st_gid)),
+                 std::make_pair(ownerAfter, groupAfter));
+        QCOMPARE(modeOf(out), mode);
+        QCOMPARE(attribute(out, "system.posix_acl_access"), acl);
+        QCOMPARE(attribute(out, "user.origin"), QByteArray("bank"));
+    }
+
     void unwritableOutputIsRefused_data()
     {
         QTest::addColumn<int>("privilege");
@@ -594,6 +789,7 @@ private slots:
         QVERIFY(writeFile(path("in.enc"), "old"));
         QCOMPARE(::chmod(QFile::encodeName(path("in.enc")).constData(), 0444), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
         const auto before = snapshot();
         m_host.replaceAnswer = true;
         {
@@ -608,6 +804,242 @@ private slots:
         QCOMPARE(m_host.questions, QStringList());
         checkPointer();
         QCOMPARE(snapshot(), before);
+    }
+
+    // Whatever would make the final rename fail is found before the question and before any
+    // byte is read, and named for what it is.
+    void refusedBeforeTheQuestion_data()
+    {
+        QTest::addColumn<int>("obstacle");
+        QTest::addColumn<int>("privilege");
+        QTest::addColumn<QString>("expected");
+        const int root = int(Privilege::Root);
+        const int user = int(Privilege::Unprivileged);
+        QTest::newRow("folder the user cannot write in")
+            << int(Obstacle::LockedFolder) << user << "Cannot write in %1: Permission denied";
+        QTest::newRow("read-only file system")
+            << int(Obstacle::ReadOnlyMount) << root << "Cannot write in %1: Read-only file system";
+        QTest::newRow("append-only output") << int(Obstacle::AppendOnly) << root << "append-only";
+        QTest::newRow("immutable output") << int(Obstacle::Immutable) << root << "immutable";
+        QTest::newRow("sticky folder, another user's output")
+            << int(Obstacle::StickyFolder) << user << "belongs to another user";
+        QTest::newRow("mount point at the output's name")
+            << int(Obstacle::MountPoint) << root << "mounted at that name";
+    }
+
+    void refusedBeforeTheQuestion()
+    {
+        QFETCH(int, obstacle);
+        QFETCH(int, privilege);
+        QFETCH(QString, expected);
+        if (::geteuid() != 0)
+            QSKIP("setting up these obstacles takes root");
+        const QByteArray folder = QFile::encodeName(m_folder);
+        const QByteArray output = QFile::encodeName(path("in.enc"));
+        if (Obstacle(obstacle) == Obstacle::ReadOnlyMount)
+            QVERIFY(::mount("varnok-test", folder.constData(), "tmpfs", 0, nullptr) == 0);
+        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        QCOMPARE(::chmod(output.constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
+        const auto before = snapshot();
+        bool ready = true;
+        switch (Obstacle(obstacle)) {
+        case Obstacle::LockedFolder:
+            ready = ::chmod(folder.constData(), 0555) == 0;
+            break;
+        case Obstacle::ReadOnlyMount:
+            ready =
+                ::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+            break;
+        case Obstacle::AppendOnly:
+            ready = setInodeFlag(path("in.enc"), FS_APPEND_FL, true);
+            break;
+        case Obstacle::Immutable:
+            ready = setInodeFlag(path("in.enc"), FS_IMMUTABLE_FL, true);
+            break;
+        case Obstacle::StickyFolder:
+            ready = ::chmod(folder.constData(), 01777) == 0;
+            break;
+        case Obstacle::MountPoint:
+            ready = ::mount(QFile::encodeName(path("in")).constData(), output.constData(), nullptr,
+                            MS_BIND, nullptr) == 0;
+            break;
+        }
+        m_host.replaceAnswer = true;
+        if (ready) {
+            const AsUser as{Privilege(privilege)};
+            QVERIFY(as.ok);
+            run(true, "in");
+        }
+        setInodeFlag(path("in.enc"), FS_APPEND_FL | FS_IMMUTABLE_FL, false);
+        ::umount2(output.constData(), MNT_DETACH);
+        ::chmod(folder.constData(), 0755);
+        QVERIFY2(ready, "this machine cannot set up the obstacle");
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(expected.arg(varnok::displayedFileName(m_folder))) &&
+                     (expected.contains(u'%') || m_host.messages[0].contains(path("in.enc"))),
+                 qPrintable(m_host.messages[0]));
+        QCOMPARE(m_host.questions, QStringList());
+        QVERIFY(m_host.progress.empty());
+        checkPointer();
+        QCOMPARE(snapshot(), before);
+    }
+
+    // Where the file system has unnamed files, the output has no name until it is complete;
+    // elsewhere it is a hidden file until then. Either way it ends up under the output's name.
+    void stagedFileHasNoNameUntilComplete_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::addColumn<bool>("outputExists");
+        QTest::newRow("unnamed, new output") << true << false;
+        QTest::newRow("unnamed, replacing") << true << true;
+        QTest::newRow("no unnamed files, new output") << false << false;
+        QTest::newRow("no unnamed files, replacing") << false << true;
+    }
+
+    void stagedFileHasNoNameUntilComplete()
+    {
+        QFETCH(bool, unnamedFiles);
+        QFETCH(bool, outputExists);
+        const QByteArray plain = randomBytes(2 * block);
+        QVERIFY(writeFile(path("in"), plain));
+        if (outputExists)
+            QVERIFY(writeFile(path("in.enc"), "old"));
+        const QSet<QString> before = entries();
+        QSet<QString> during;
+        m_host.onProgress = [&](qint64, qint64) { during = entries(); };
+        m_host.replaceAnswer = true;
+        if (!unnamedFiles)
+            syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                               [](const QByteArray &) { return true; });
+        run(true, "in");
+        syscallfaults::disarm();
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(during.size(), before.size() + (unnamedFiles ? 0 : 1));
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+        QCOMPARE(contents(path("in.enc")), rc4("secret", plain));
+    }
+
+    // A run killed outright leaves its hidden file; the next command in that folder removes it,
+    // but never one that a live run holds, another user's, or anything that is not a file.
+    void staleStagedFilesAreRemoved()
+    {
+        QVERIFY(writeFile(path("in"), "data"));
+        const QStringList stale{".varnok-1.part", ".varnok-2.part"};
+        const QStringList kept{".varnok-held.part", ".varnok-theirs.part", ".varnok-dir.part",
+                               ".varnok-link.part", "varnok-3.part"};
+        for (const QString &name : stale + kept)
+            if (name != ".varnok-dir.part" && name != ".varnok-link.part")
+                QVERIFY(writeFile(path(name), "partial"));
+        QVERIFY(QDir().mkdir(path(".varnok-dir.part")));
+        QVERIFY(QFile::link(path(".varnok-1.part"), path(".varnok-link.part")));
+        if (::geteuid() == 0)
+            QCOMPARE(
+                ::chown(QFile::encodeName(path(".varnok-theirs.part")).constData(), 65534, 65534),
+                0);
+        const int held = ::open(QFile::encodeName(path(".varnok-held.part")).constData(), O_RDONLY);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        run(true, "in");
+        ::close(held);
+        QCOMPARE(m_host.messages, QStringList());
+        QSet<QString> expected(kept.begin(), kept.end());
+        expected << "in"
+                 << "in.enc";
+        if (::geteuid() != 0)
+            expected.remove(".varnok-theirs.part"); // it is ours after all
+        QCOMPARE(entries(), expected);
+    }
+
+    // In an append-only folder the final rename fails and the staged name cannot be removed:
+    // what stays under it is empty, and the old output keeps its bytes.
+    void appendOnlyFolderKeepsNothingComplete_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::newRow("unnamed file") << true;
+        QTest::newRow("no unnamed files") << false;
+    }
+
+    void appendOnlyFolderKeepsNothingComplete()
+    {
+        QFETCH(bool, unnamedFiles);
+        if (::geteuid() != 0)
+            QSKIP("marking a folder append-only takes root");
+        QVERIFY(writeFile(path("in"), randomBytes(block + 5)));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        m_host.replaceAnswer = true;
+        bool marked = false;
+        m_host.onConfirm = [&] { marked = setInodeFlag(m_folder, FS_APPEND_FL, true); };
+        if (!unnamedFiles)
+            syscallfaults::arm(syscallfaults::Call::TmpFile, EOPNOTSUPP,
+                               [](const QByteArray &) { return true; });
+        run(true, "in");
+        syscallfaults::disarm();
+        const QSet<QString> after = entries();
+        QVERIFY(setInodeFlag(m_folder, FS_APPEND_FL, false));
+        if (!marked)
+            QSKIP("this file system has no append-only folders");
+        QCOMPARE(m_host.messages.size(), 1);
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("Operation not permitted")),
+                 qPrintable(m_host.messages[0]));
+        QCOMPARE(contents(path("in.enc")), QByteArray("old"));
+        QCOMPARE(after.size(), 3);
+        for (const QString &name : after)
+            QVERIFY2(name == "in" || name == "in.enc" || QFileInfo(path(name)).size() == 0,
+                     qPrintable(name));
+    }
+
+    // Every exit the process can see during a run removes the staged file and leaves the old
+    // output as it was; a signal with no run going on ends the program as it always did.
+    void exitsLeaveNoTrace_data()
+    {
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("unnamedFiles");
+        const int bySignal = int(Ending::Signal);
+        QTest::newRow("SIGTERM, hidden file") << bySignal << SIGTERM << false;
+        QTest::newRow("SIGINT, hidden file") << bySignal << SIGINT << false;
+        QTest::newRow("SIGHUP, hidden file") << bySignal << SIGHUP << false;
+        QTest::newRow("SIGTERM, unnamed file") << bySignal << SIGTERM << true;
+        QTest::newRow("exit(), hidden file") << int(Ending::Exit) << 0 << false;
+        QTest::newRow("exit(), unnamed file") << int(Ending::Exit) << 0 << true;
+        QTest::newRow("SIGTERM, no run") << int(Ending::Idle) << SIGTERM << true;
+        QTest::newRow("SIGHUP ignored from the start")
+            << int(Ending::IgnoredHangup) << SIGTERM << false;
+    }
+
+    void exitsLeaveNoTrace()
+    {
+        QFETCH(int, ending);
+        QFETCH(int, signal);
+        QFETCH(bool, unnamedFiles);
+        QVERIFY(writeFile(path("in"), randomBytes(3 * block)));
+        QVERIFY(writeFile(path("in.enc"), "old"));
+        QProcess child;
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {"--slow-run", m_folder, QString::number(ending), unnamedFiles ? "unnamed" : "named"});
+        QVERIFY(child.waitForReadyRead(20000));
+        QCOMPARE(child.readLine(), QByteArray("running\n"));
+        const bool run = Ending(ending) != Ending::Idle;
+        QCOMPARE(entries().size(), run && !unnamedFiles ? 3 : 2); // the hidden file, if any
+        if (Ending(ending) == Ending::IgnoredHangup) {
+            QCOMPARE(::kill(pid_t(child.processId()), SIGHUP), 0);
+            QVERIFY(!child.waitForFinished(300));
+        }
+        if (signal != 0)
+            QCOMPARE(::kill(pid_t(child.processId()), signal), 0);
+        else
+            child.write("exit\n");
+        QVERIFY(child.waitForFinished(20000));
+        if (signal != 0) {
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit); // ended by the signal
+        } else {
+            QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child.exitCode(), 3);
+        }
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+        QCOMPARE(contents(path("in.enc")), QByteArray("old"));
     }
 
     // The output name is a second (hard) link of the input itself: the new output takes the
@@ -764,10 +1196,31 @@ private slots:
         m_host.folder = QStringLiteral("/proc/self");
         run(true, "status");
         QCOMPARE(m_host.messages.size(), 1);
-        QVERIFY2(m_host.messages[0].contains(QStringLiteral("/proc/self/status.enc")),
+        QVERIFY2(m_host.messages[0].contains(QStringLiteral("/proc/self")),
                  qPrintable(m_host.messages[0]));
         checkPointer();
         QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/self/status.enc")));
+    }
+
+    // Once a command is over, the cipher's key table (the key's first 256 codes in 16-bit
+    // cells, the same bytes as the password's UTF-16) is nowhere in memory. Only the host's
+    // own text may hold it, which the test wipes itself.
+    void keyLeavesNoCopyInMemory()
+    {
+        QByteArray key(300, Qt::Uninitialized);
+        for (auto &c : key)
+            c = char('A' + QRandomGenerator::global()->bounded(26));
+        m_host.password = QString::fromLatin1(key);
+        QByteArray keytab;
+        for (const char c : key.left(256))
+            keytab.append(c).append('\0');
+        QVERIFY(writeFile(path("in"), "data"));
+
+        run(true, "in");
+
+        QCOMPARE(m_host.messages, QStringList());
+        std::fill(m_host.password.data(), m_host.password.data() + m_host.password.size(), u'\0');
+        QVERIFY(!inWritableMemory(keytab, {key, keytab}));
     }
 
     // Things that happen after the checks: another program changes the files while the
@@ -936,5 +1389,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFileCommands)
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--slow-run") == 0)
+        return slowRun(QFile::decodeName(argv[2]), Ending(std::atoi(argv[3])),
+                       qstrcmp(argv[4], "unnamed") == 0);
+    QCoreApplication app(argc, argv);
+    TestFileCommands test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_filecommands.moc"

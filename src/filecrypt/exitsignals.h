@@ -1,0 +1,34 @@
+#pragma once
+
+#include "filedescriptor.h"
+
+#include <QObject>
+
+QT_BEGIN_NAMESPACE
+class QSocketNotifier;
+QT_END_NAMESPACE
+
+namespace varnok {
+
+// SIGTERM, SIGINT and SIGHUP (a logout, a shutdown, Ctrl+C in the terminal) end the program as
+// they always did, but first the staged file of a run under way is removed. The handler only
+// passes the signal on through a pipe; the removal happens in the event loop, in whatever
+// loop runs then, a question's included. Lives for as long as the program's event loop.
+class ExitSignals final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ExitSignals(QObject *parent = nullptr);
+    ~ExitSignals() override;
+    Q_DISABLE_COPY_MOVE(ExitSignals)
+
+private:
+    void endProgram();
+
+    FileDescriptor m_readEnd;
+    FileDescriptor m_writeEnd;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+} // namespace varnok
