@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStringListModel>
-#include <QThread>
 
 #include <memory>
 #include <utility>
@@ -75,19 +74,12 @@ void FileList::refresh()
         return;
     }
     m_refreshing = true;
-    // The worker reads with a copy of the reader, whose cached listing spares it the decoding
-    // and sorting when nothing changed, and hands it back with the names.
-    auto reading = std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(
-        m_reader, std::nullopt);
-    QThread *worker = QThread::create(
-        [reading, folder = m_folder] { reading->second = reading->first.read(folder); });
     const int generation = m_generation;
-    connect(worker, &QThread::finished, this, [this, reading, generation] {
-        applyRefresh(reading->first, reading->second, generation);
-    });
-    // Owned by nobody: a list destroyed meanwhile leaves the thread to finish and go.
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    readInBackground(
+        m_reader, m_folder, this,
+        [this, generation](const FolderReader &reader, const std::optional<QStringList> &files) {
+            applyRefresh(reader, files, generation);
+        });
 }
 
 void FileList::applyRefresh(const FolderReader &reader, const std::optional<QStringList> &files,

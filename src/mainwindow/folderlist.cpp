@@ -10,7 +10,6 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
-#include <QThread>
 
 #include <memory>
 #include <utility>
@@ -150,18 +149,11 @@ void FolderList::refresh()
         return;
     }
     m_refreshing = true;
-    // The worker reads with a copy of the reader (its cached listing spares the decoding when
-    // nothing changed) and hands it back with the names.
-    auto reading = std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(
-        m_reader, std::nullopt);
-    QThread *worker =
-        QThread::create([reading, path = m_path] { reading->second = reading->first.read(path); });
-    connect(worker, &QThread::finished, this, [this, reading, path = m_path] {
-        applyRefresh(path, reading->first, reading->second);
-    });
-    // Owned by nobody: a list destroyed meanwhile leaves the thread to finish and go.
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    readInBackground(m_reader, m_path, this,
+                     [this, path = m_path](const FolderReader &reader,
+                                           const std::optional<QStringList> &subfolders) {
+                         applyRefresh(path, reader, subfolders);
+                     });
 }
 
 void FolderList::applyRefresh(const QString &path, const FolderReader &reader,

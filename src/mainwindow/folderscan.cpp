@@ -2,6 +2,8 @@
 
 #include "filename.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -145,6 +147,20 @@ QStringList FolderReader::decodeSorted(const QByteArray &names)
             QByteArray::fromRawData(entry.name.data(), static_cast<qsizetype>(entry.name.size()))));
     }
     return sorted;
+}
+
+void readInBackground(const FolderReader &reader, const QString &folder, QObject *context,
+                      FolderRead done)
+{
+    auto reading =
+        std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(reader, std::nullopt);
+    QThread *worker =
+        QThread::create([reading, folder] { reading->second = reading->first.read(folder); });
+    QObject::connect(worker, &QThread::finished, context,
+                     [reading, done = std::move(done)] { done(reading->first, reading->second); });
+    // Owned by nobody: a context destroyed meanwhile leaves the thread to finish and go.
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
 }
 
 } // namespace varnok

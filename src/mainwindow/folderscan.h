@@ -4,6 +4,11 @@
 #include <QString>
 #include <QStringList>
 
+QT_BEGIN_NAMESPACE
+class QObject;
+QT_END_NAMESPACE
+
+#include <functional>
 #include <optional>
 
 namespace varnok {
@@ -42,5 +47,15 @@ private:
     QByteArray m_raw;
     QStringList m_names;
 };
+
+using FolderRead =
+    std::function<void(const FolderReader &reader, const std::optional<QStringList> &names)>;
+
+// Reads folder on a thread of its own, so that a large folder does not hold up the window, with
+// a copy of reader (whose cached listing spares the decoding and sorting when nothing changed).
+// Then calls done in context's thread with that copy and the names; not at all when context
+// is gone by then.
+void readInBackground(const FolderReader &reader, const QString &folder, QObject *context,
+                      FolderRead done);
 
 } // namespace varnok
