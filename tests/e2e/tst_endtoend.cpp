@@ -4,6 +4,8 @@
 
 #include "rc4.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +19,9 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+
+using testfiles::rc4;
+using testfiles::writeAll;
 
 namespace {
 
@@ -36,28 +41,10 @@ constexpr QPoint aboutCloseButton(384, 16); // the About window's "X"
 const QString questionTitle = QStringLiteral("^Varnok$");
 const QString aboutTitle = QStringLiteral("Insert Caption Here");
 
-QByteArray rc4PerByte(const QString &key, const QByteArray &bytes)
-{
-    varnok::Rc4State cipher;
-    const QByteArray keyBytes = key.toLatin1(); // ASCII: its Windows-1252 codes are the same
-    cipher.RC4ini({reinterpret_cast<const std::uint8_t *>(keyBytes.constData()),
-                   static_cast<std::size_t>(keyBytes.size())});
-    QByteArray out(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        out[i] = char(cipher.EnDeCryptSingle(std::uint8_t(bytes[i])));
-    return out;
-}
-
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // A command line without quoting, as words.
@@ -300,7 +287,7 @@ void TestEndToEnd::encryptThenDecrypt()
     startRun(encryptButton, QStringLiteral("letter.txt"));
     // The output appears under its name only once it is complete.
     QVERIFY(waitFor([&] { return QFile::exists(path("letter.txt.enc")); }));
-    QVERIFY(readAll(path("letter.txt.enc")) == rc4PerByte(password, plain));
+    QVERIFY(readAll(path("letter.txt.enc")) == rc4(password, plain));
 
     QVERIFY(QFile::remove(path("letter.txt")));
     startRun(decryptButton, QStringLiteral("letter.txt.enc"));
@@ -333,7 +320,7 @@ void TestEndToEnd::replaceQuestion()
     QVERIFY2(!question.isEmpty(), "no replace question");
     press(question, qPrintable(answer));
     QVERIFY(waitUntilGone(questionTitle));
-    const QByteArray expected = replaced ? rc4PerByte(password, plain) : older;
+    const QByteArray expected = replaced ? rc4(password, plain) : older;
     QVERIFY(waitFor([&] { return readAll(path("note.txt.enc")) == expected && !runPartExists(); }));
     QCOMPARE(entries(), QStringList({".", "..", "note.txt", "note.txt.enc"}));
     QVERIFY(QFile::remove(path("note.txt")) && QFile::remove(path("note.txt.enc")));

@@ -4,6 +4,8 @@
 #include "scriptedhost.h"
 #include "syscallfaults.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QEventLoop>
@@ -34,6 +36,9 @@
 
 using namespace varnok;
 
+using testfiles::rc4;
+using testfiles::writeAll;
+
 namespace {
 
 const QString emptyPasswordMessage =
@@ -41,16 +46,6 @@ const QString emptyPasswordMessage =
 constexpr qint64 block = qint64(1) << 20;
 
 // Plain RC4, one byte at a time: the reference the commands' output must match.
-QByteArray rc4(const QByteArray &key, const QByteArray &data)
-{
-    Rc4State state;
-    state.RC4ini(std::span(reinterpret_cast<const std::uint8_t *>(key.data()), key.size()));
-    QByteArray out(data.size(), Qt::Uninitialized);
-    for (qsizetype k = 0; k < data.size(); ++k)
-        out[k] = char(state.EnDeCryptSingle(std::uint8_t(data[k])));
-    return out;
-}
-
 QByteArray randomBytes(qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -63,12 +58,6 @@ QByteArray contents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int modeOf(const QString &path)
@@ -387,7 +376,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, output);
         const QByteArray input = randomBytes(5000);
-        QVERIFY(writeFile(path(name), input));
+        QVERIFY(writeAll(path(name), input));
 
         const QString curFile = run(encrypt, name);
 
@@ -402,7 +391,7 @@ private slots:
     // Nothing is normalised: a folder path ending in the separator gives two in a row.
     void folderEndingInSeparator()
     {
-        QVERIFY(writeFile(path("letter.txt"), "text"));
+        QVERIFY(writeAll(path("letter.txt"), "text"));
         m_host.folder = m_folder + u'/';
         QCOMPARE(run(true, "letter.txt"), m_folder + QStringLiteral("//letter.txt"));
         QCOMPARE(contents(path("letter.txt.enc")), rc4("secret", "text"));
@@ -432,7 +421,7 @@ private slots:
         QFETCH(QByteArray, key);
         QFETCH(qint64, size);
         const QByteArray input = randomBytes(size);
-        QVERIFY(writeFile(path("in"), input));
+        QVERIFY(writeAll(path("in"), input));
         m_host.password = password;
         m_cipher.idxI = 17; // left over from an earlier run: each run starts afresh
         m_cipher.idxJ = 200;
@@ -450,7 +439,7 @@ private slots:
     void roundTripAndRerun()
     {
         const QByteArray plain = randomBytes(block + 123);
-        QVERIFY(writeFile(path("letter.txt"), plain));
+        QVERIFY(writeAll(path("letter.txt"), plain));
         run(true, "letter.txt");
         const QByteArray encrypted = contents(path("letter.txt.enc"));
         QVERIFY(encrypted != plain);
@@ -468,7 +457,7 @@ private slots:
     void wrongPasswordGivesOtherBytesSilently()
     {
         const QByteArray plain = randomBytes(4096);
-        QVERIFY(writeFile(path("letter.txt.enc"), rc4("secret", plain)));
+        QVERIFY(writeAll(path("letter.txt.enc"), rc4("secret", plain)));
         m_host.password = QStringLiteral("Secret");
         run(false, "letter.txt.enc");
         QCOMPARE(m_host.messages, QStringList());
@@ -479,7 +468,7 @@ private slots:
 
     void emptyPasswordTouchesNothing()
     {
-        QVERIFY(writeFile(path("letter.txt"), "text"));
+        QVERIFY(writeAll(path("letter.txt"), "text"));
         m_host.password.clear();
         m_cipher.idxI = 3;
         m_cipher.idxJ = 4;
@@ -501,7 +490,7 @@ private slots:
             const QString rest = entry.section(u':', 1);
             const QString p = path(rest.section(u'>', 0, 0));
             if (kind == u"file")
-                QVERIFY(writeFile(p, "some bytes"));
+                QVERIFY(writeAll(p, "some bytes"));
             else if (kind == u"folder")
                 QVERIFY(QDir().mkdir(p));
             else if (kind == u"fifo")
@@ -612,7 +601,7 @@ private slots:
         QFETCH(int, folderMode);
         QFETCH(int, inputMode);
         QFETCH(QString, expected);
-        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeAll(path("in"), "data"));
         QCOMPARE(::chmod(QFile::encodeName(path("in")).constData(), mode_t(inputMode)), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
         const auto before = snapshot();
@@ -644,8 +633,8 @@ private slots:
         QFETCH(bool, answer);
         const QByteArray plain = QByteArray("short plain text");
         const QByteArray old = randomBytes(3000); // longer: no stale tail may remain
-        QVERIFY(writeFile(path("letter.txt"), plain));
-        QVERIFY(writeFile(path("letter.txt.enc"), old));
+        QVERIFY(writeAll(path("letter.txt"), plain));
+        QVERIFY(writeAll(path("letter.txt.enc"), old));
         m_host.replaceAnswer = answer;
 
         run(true, "letter.txt");
@@ -688,11 +677,11 @@ private slots:
         QFETCH(int, expectedMode);
         if (existingOwner >= 0 && ::geteuid() != 0)
             QSKIP("only root may give a file to another user");
-        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeAll(path("in"), "data"));
         QCOMPARE(::chmod(QFile::encodeName(path("in")).constData(), mode_t(inputMode)), 0);
         const QByteArray output = QFile::encodeName(path("in.enc"));
         if (existingOutputMode >= 0) {
-            QVERIFY(writeFile(path("in.enc"), "old"));
+            QVERIFY(writeAll(path("in.enc"), "old"));
             QCOMPARE(::chmod(output.constData(), mode_t(existingOutputMode)), 0);
         }
         if (existingOwner >= 0)
@@ -740,8 +729,8 @@ private slots:
         if (::geteuid() != 0)
             QSKIP("giving files to other users takes root");
         const QString out = path("plan.txt");
-        QVERIFY(writeFile(path("plan.txt.enc"), rc4("secret", "new plan")));
-        QVERIFY(writeFile(out, "old plan"));
+        QVERIFY(writeAll(path("plan.txt.enc"), rc4("secret", "new plan")));
+        QVERIFY(writeAll(out, "old plan"));
         const QByteArray name = QFile::encodeName(out);
         QCOMPARE(::chown(name.constData(), 4002, 4100), 0);
         QCOMPARE(::chmod(name.constData(), memberOf == 4200 ? 0666 : 0660), 0);
@@ -785,8 +774,8 @@ private slots:
     void unwritableOutputIsRefused()
     {
         QFETCH(int, privilege);
-        QVERIFY(writeFile(path("in"), "data"));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        QVERIFY(writeAll(path("in"), "data"));
+        QVERIFY(writeAll(path("in.enc"), "old"));
         QCOMPARE(::chmod(QFile::encodeName(path("in.enc")).constData(), 0444), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
@@ -838,8 +827,8 @@ private slots:
         const QByteArray output = QFile::encodeName(path("in.enc"));
         if (Obstacle(obstacle) == Obstacle::ReadOnlyMount)
             QVERIFY(::mount("varnok-test", folder.constData(), "tmpfs", 0, nullptr) == 0);
-        QVERIFY(writeFile(path("in"), "data"));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        QVERIFY(writeAll(path("in"), "data"));
+        QVERIFY(writeAll(path("in.enc"), "old"));
         QCOMPARE(::chmod(output.constData(), 0666), 0);
         QCOMPARE(::chmod(QFile::encodeName(m_root.path()).constData(), 0755), 0);
         const auto before = snapshot();
@@ -903,9 +892,9 @@ private slots:
         QFETCH(bool, unnamedFiles);
         QFETCH(bool, outputExists);
         const QByteArray plain = randomBytes(2 * block);
-        QVERIFY(writeFile(path("in"), plain));
+        QVERIFY(writeAll(path("in"), plain));
         if (outputExists)
-            QVERIFY(writeFile(path("in.enc"), "old"));
+            QVERIFY(writeAll(path("in.enc"), "old"));
         const QSet<QString> before = entries();
         QSet<QString> during;
         m_host.onProgress = [&](qint64, qint64) { during = entries(); };
@@ -925,13 +914,13 @@ private slots:
     // but never one that a live run holds, another user's, or anything that is not a file.
     void staleStagedFilesAreRemoved()
     {
-        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeAll(path("in"), "data"));
         const QStringList stale{".varnok-1.part", ".varnok-2.part"};
         const QStringList kept{".varnok-held.part", ".varnok-theirs.part", ".varnok-dir.part",
                                ".varnok-link.part", "varnok-3.part"};
         for (const QString &name : stale + kept)
             if (name != ".varnok-dir.part" && name != ".varnok-link.part")
-                QVERIFY(writeFile(path(name), "partial"));
+                QVERIFY(writeAll(path(name), "partial"));
         QVERIFY(QDir().mkdir(path(".varnok-dir.part")));
         QVERIFY(QFile::link(path(".varnok-1.part"), path(".varnok-link.part")));
         if (::geteuid() == 0)
@@ -965,8 +954,8 @@ private slots:
         QFETCH(bool, unnamedFiles);
         if (::geteuid() != 0)
             QSKIP("marking a folder append-only takes root");
-        QVERIFY(writeFile(path("in"), randomBytes(block + 5)));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        QVERIFY(writeAll(path("in"), randomBytes(block + 5)));
+        QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         bool marked = false;
         m_host.onConfirm = [&] { marked = setInodeFlag(m_folder, FS_APPEND_FL, true); };
@@ -1013,8 +1002,8 @@ private slots:
         QFETCH(int, ending);
         QFETCH(int, signal);
         QFETCH(bool, unnamedFiles);
-        QVERIFY(writeFile(path("in"), randomBytes(3 * block)));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        QVERIFY(writeAll(path("in"), randomBytes(3 * block)));
+        QVERIFY(writeAll(path("in.enc"), "old"));
         QProcess child;
         child.start(
             QCoreApplication::applicationFilePath(),
@@ -1047,7 +1036,7 @@ private slots:
     void inputAndOutputAreOneFile()
     {
         const QByteArray plain = randomBytes(3 * block + 1);
-        QVERIFY(writeFile(path("in"), plain));
+        QVERIFY(writeAll(path("in"), plain));
         QCOMPARE(::link(QFile::encodeName(path("in")).constData(),
                         QFile::encodeName(path("in.enc")).constData()),
                  0);
@@ -1081,9 +1070,9 @@ private slots:
         QFETCH(bool, outputExists);
         QFETCH(int, inputSize);
         QFETCH(int, limit);
-        QVERIFY(writeFile(path("in"), randomBytes(inputSize)));
+        QVERIFY(writeAll(path("in"), randomBytes(inputSize)));
         if (outputExists)
-            QVERIFY(writeFile(path("in.enc"), "old"));
+            QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         const auto before = snapshot();
         {
@@ -1118,8 +1107,8 @@ private slots:
         QFETCH(int, call);
         QFETCH(int, error);
         QFETCH(QString, reason);
-        QVERIFY(writeFile(path("in"), randomBytes(block + 1)));
-        QVERIFY(writeFile(path("in.enc"), "old"));
+        QVERIFY(writeAll(path("in"), randomBytes(block + 1)));
+        QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         const auto before = snapshot();
         // Strikes the new output only: the one file of the folder other than these two.
@@ -1142,7 +1131,7 @@ private slots:
     // fails, the new file is there but the user is told it may not last.
     void failedFolderSyncIsReported()
     {
-        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeAll(path("in"), "data"));
         const QByteArray folder = QFile::encodeName(m_folder);
         syscallfaults::arm(syscallfaults::Call::Sync, EIO,
                            [folder](const QByteArray &p) { return p == folder; });
@@ -1214,7 +1203,7 @@ private slots:
         QByteArray keytab;
         for (const char c : key.left(256))
             keytab.append(c).append('\0');
-        QVERIFY(writeFile(path("in"), "data"));
+        QVERIFY(writeAll(path("in"), "data"));
 
         run(true, "in");
 
@@ -1261,8 +1250,8 @@ private slots:
         const QString out = path("in.enc");
         const QString victim = path("victim");
         const QByteArray plain = randomBytes(3 * block);
-        QVERIFY(writeFile(in, plain));
-        QVERIFY(writeFile(victim, "victim's bytes"));
+        QVERIFY(writeAll(in, plain));
+        QVERIFY(writeAll(victim, "victim's bytes"));
         const auto swap = [](const QString &name, const std::function<bool()> &make) {
             return [=] { QVERIFY(QFile::remove(name) && make()); };
         };
@@ -1270,7 +1259,7 @@ private slots:
             return [=] { return QFile::link(target, at); };
         };
         if (Interference(what) != Interference::LinkPlantedAtNewOutput)
-            QVERIFY(writeFile(out, "old"));
+            QVERIFY(writeAll(out, "old"));
         m_host.replaceAnswer = true;
         switch (Interference(what)) {
         case Interference::RemoveInput:
@@ -1330,7 +1319,7 @@ private slots:
     void clickDuringRunIsIgnored()
     {
         const QByteArray plain = randomBytes(3 * block);
-        QVERIFY(writeFile(path("input.bin"), plain));
+        QVERIFY(writeAll(path("input.bin"), plain));
         m_host.name = QStringLiteral("input.bin");
         FileCommands commands(m_cipher, m_host);
         m_host.onProgress = [&commands](qint64, qint64) { commands.decrypt(); };
@@ -1358,9 +1347,9 @@ private slots:
     {
         QFETCH(bool, outputExists);
         QFETCH(int, stopAfterBlocks);
-        QVERIFY(writeFile(path("in"), randomBytes(4 * block)));
+        QVERIFY(writeAll(path("in"), randomBytes(4 * block)));
         if (outputExists)
-            QVERIFY(writeFile(path("in.enc"), "old"));
+            QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         m_host.onProgress = [this, stopAfterBlocks](qint64 done, qint64) {
             m_host.stop = done >= stopAfterBlocks * block;
@@ -1378,7 +1367,7 @@ private slots:
     void lengthBeyondFourGiB()
     {
         const qint64 size = (qint64(1) << 32) + 3;
-        QVERIFY(writeFile(path("big"), {}));
+        QVERIFY(writeAll(path("big"), {}));
         QVERIFY(QFile::resize(path("big"), size));
         m_host.onProgress = [](qint64, qint64) { throw std::runtime_error("enough"); };
         run(true, "big");

@@ -8,6 +8,8 @@
 #include "rc4.h"
 #include "volumes.h"
 
+#include "testfiles.h"
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
@@ -44,6 +46,9 @@ using varnok::FileList;
 using varnok::FolderList;
 using varnok::mainFrm;
 
+using testfiles::rc4;
+using testfiles::writeAll;
+
 namespace {
 
 const QString emptyPasswordText =
@@ -56,12 +61,6 @@ QByteArray readAll(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // By the exact bytes of a path, which QFile cannot take for a name that is not UTF-8.
@@ -81,19 +80,6 @@ QByteArray readRaw(const QByteArray &path)
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return "<missing>";
     return file.readAll();
-}
-
-// The expected ciphertext, from the cipher alone. The passwords used here are plain ASCII,
-// whose key bytes are their character codes.
-QByteArray rc4(const QString &key, QByteArray bytes)
-{
-    const QByteArray keyBytes = key.toLatin1();
-    varnok::Rc4State cipher;
-    cipher.RC4ini({reinterpret_cast<const std::uint8_t *>(keyBytes.constData()),
-                   static_cast<std::size_t>(keyBytes.size())});
-    cipher.transform(
-        {reinterpret_cast<std::uint8_t *>(bytes.data()), static_cast<std::size_t>(bytes.size())});
-    return bytes;
 }
 
 QStringList listedFiles(const FileList *list)

@@ -1,0 +1,47 @@
+#pragma once
+
+// Helpers that several suites share: the expected bytes of a run, from the cipher's per-byte
+// step alone, and writing a test file.
+
+#include "rc4.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <span>
+
+namespace testfiles {
+
+// data through RC4 keyed with key's bytes, one EnDeCryptSingle step a byte: what any command
+// must write, whatever faster path it takes.
+inline QByteArray rc4(const QByteArray &key, const QByteArray &data)
+{
+    varnok::Rc4State state;
+    state.RC4ini(std::span(reinterpret_cast<const std::uint8_t *>(key.data()),
+                           static_cast<std::size_t>(key.size())));
+    QByteArray out(data.size(), Qt::Uninitialized);
+    for (qsizetype k = 0; k < data.size(); ++k)
+        out[k] = char(state.EnDeCryptSingle(std::uint8_t(data[k])));
+    return out;
+}
+
+// The passwords of the window tests are plain ASCII, whose key bytes are their codes.
+inline QByteArray rc4(const QString &password, const QByteArray &data)
+{
+    return rc4(password.toLatin1(), data);
+}
+
+inline QByteArray rc4(const char *key, const QByteArray &data)
+{
+    return rc4(QByteArray(key), data);
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace testfiles
