@@ -5,6 +5,8 @@
 #   sanitize   runs the whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   bench      runs the benchmarks (release build)
 #   package    builds the Debian package build/package/varnok_<version>_<arch>.deb and runs lintian on it
+#   windows    builds Varnok for 64-bit Windows (mingw-w64, with a Qt built once from Debian's own
+#              source and cached), its portable zip and its installer, and runs its tests under Wine
 #   format     formats the sources with clang-format
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -20,6 +22,9 @@ package_tools=(lintian devscripts)
 # The end-to-end test runs the program on its own X server with a window manager and drives it
 # with XTEST input; without these it skips.
 e2e_tools=(xvfb openbox xdotool)
+# The Windows build: cross compilers, the Qt source's unpacker, Wine to run the tests, NSIS for
+# the installer.
+windows_tools=(mingw-w64 g++-mingw-w64-x86-64-posix ninja-build dpkg-dev wine wine64 nsis)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -40,6 +45,29 @@ build() { # build-dir [cmake options...]
     # (a packager's) leaves them warnings.
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" --parallel "$(nproc)"
+}
+
+windows_build() { # -> builds build-windows against the cached Windows Qt
+    local qt
+    qt=$(packaging/windows/build-qt.sh)
+    export VARNOK_WINDOWS_QT=$qt
+    cmake -G Ninja -S . -B build-windows -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON \
+        -DVARNOK_BUILD_BENCH=OFF -DCMAKE_TOOLCHAIN_FILE="$PWD/packaging/windows/mingw-w64.cmake" \
+        -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
+        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/packaging/windows/wine-run.sh" >/dev/null
+    cmake --build build-windows --parallel "$(nproc)"
+}
+
+windows_test() { # runs the Windows build's suite under Wine, in a Wine prefix of its own
+    export VARNOK_WINEPREFIX=$PWD/build-windows/wineprefix
+    rm -rf "$VARNOK_WINEPREFIX"
+    WINEPREFIX=$VARNOK_WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wineboot --init >/dev/null 2>&1
+    local status=0
+    ctest --test-dir build-windows --output-on-failure --timeout 600 || status=$?
+    WINEPREFIX=$VARNOK_WINEPREFIX wineserver --kill || true
+    return "$status"
 }
 
 case "${1:-}" in
@@ -81,11 +109,16 @@ package)
     cpack --config build/CPackConfig.cmake -B build/package
     lintian --fail-on error,warning build/package/varnok_*.deb
     ;;
+windows)
+    install_missing "${windows_tools[@]}"
+    windows_build
+    windows_test
+    ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs clang-format -i
     ;;
 *)
-    echo "usage: $0 run|test|sanitize|bench|package|format" >&2
+    echo "usage: $0 run|test|sanitize|bench|package|windows|format" >&2
     exit 2
     ;;
 esac

@@ -29,7 +29,15 @@ if(NOT VARNOK_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "_FORTIFY_SOURCE")
     target_compile_definitions(varnok_common INTERFACE
         $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endif()
-target_link_options(varnok_common INTERFACE LINKER:-z,relro LINKER:-z,now)
+if(WIN32)
+    # The PE counterparts: address space layout randomisation (64-bit) and no-execute data.
+    target_link_options(varnok_common INTERFACE
+        LINKER:--dynamicbase LINKER:--high-entropy-va LINKER:--nxcompat)
+    # mingw's checked calls and stack protector live in libssp.
+    target_link_libraries(varnok_common INTERFACE ssp)
+else()
+    target_link_options(varnok_common INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
 target_compile_definitions(varnok_common INTERFACE
     QT_NO_CAST_FROM_BYTEARRAY QT_NO_URL_CAST_FROM_STRING QT_USE_QSTRINGBUILDER)
 
@@ -48,3 +56,11 @@ function(varnok_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# Tests name files of the source tree by their path on this machine (prefix the path with this).
+# A Windows build run under Wine reaches them through Wine's drive for the Unix root.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(VARNOK_HOST_PATH_PREFIX "Z:")
+else()
+    set(VARNOK_HOST_PATH_PREFIX "")
+endif()
