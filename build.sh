@@ -50,23 +50,22 @@ build() { # build-dir [cmake options...]
 windows_build() { # -> builds build-windows against the cached Windows Qt
     local qt
     qt=$(packaging/windows/build-qt.sh)
-    export VARNOK_WINDOWS_QT=$qt
     cmake -G Ninja -S . -B build-windows -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON \
+        -DVARNOK_WINDOWS_QT="$qt" \
         -DVARNOK_BUILD_BENCH=OFF -DCMAKE_TOOLCHAIN_FILE="$PWD/packaging/windows/mingw-w64.cmake" \
         -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
-        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/packaging/windows/wine-run.sh" >/dev/null
+        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
     cmake --build build-windows --parallel "$(nproc)"
 }
 
 windows_test() { # runs the Windows build's suite under Wine, in a Wine prefix of its own
-    export VARNOK_WINEPREFIX=$PWD/build-windows/wineprefix
-    rm -rf "$VARNOK_WINEPREFIX"
-    WINEPREFIX=$VARNOK_WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    local prefix=$PWD/build-windows/wineprefix
+    rm -rf "$prefix"
+    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         wineboot --init >/dev/null 2>&1
     local status=0
     ctest --test-dir build-windows --output-on-failure --timeout 600 || status=$?
-    WINEPREFIX=$VARNOK_WINEPREFIX wineserver --kill || true
+    WINEPREFIX=$prefix wineserver --kill || true
     return "$status"
 }
 

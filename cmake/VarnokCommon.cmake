@@ -54,13 +54,18 @@ function(varnok_add_test name)
     target_link_libraries(${name} PRIVATE varnok_common Qt6::Test ${ARG_LIBS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT
+        "QT_QPA_PLATFORM=offscreen;${VARNOK_WINE_ENVIRONMENT}")
 endfunction()
 
 # Tests name files of the source tree by their path on this machine (prefix the path with this).
 # A Windows build run under Wine reaches them through Wine's drive for the Unix root.
+set(VARNOK_HOST_PATH_PREFIX "")
 if(WIN32 AND CMAKE_CROSSCOMPILING)
     set(VARNOK_HOST_PATH_PREFIX "Z:")
-else()
-    set(VARNOK_HOST_PATH_PREFIX "")
+    # A Windows build's tests run under Wine (VARNOK_WINE_ENVIRONMENT, set once Qt is found,
+    # names the Wine prefix and the Windows Qt).
+    if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+        set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/packaging/windows/wine-run.sh)
+    endif()
 endif()

@@ -28,8 +28,10 @@ qt_options=(
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF
 )
-# The cache key: the Qt version, the options and the toolchain, so that any change rebuilds.
-recipe=$( (printf '%s\n' "${qt_options[@]}"; cat "$here/mingw-w64.cmake") | sha256sum | cut -c1-12)
+# The cache key: the Qt version, the options and the toolchain's settings (its comments aside),
+# so that any change that could give another Qt rebuilds.
+recipe=$( (printf '%s\n' "${qt_options[@]}"; grep -v '^\s*\(#\|$\)' "$here/mingw-w64.cmake") |
+         sha256sum | cut -c1-12)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/varnok
 prefix=$cache/qt-win64-$qt_version-$recipe
 if [ -f "$prefix/.complete" ]; then

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the portable zip and the installer from a finished Windows build tree and checks them:
+# the zip holds the program with every DLL and plugin it loads, the program carries its icon
+# and version, and the installer, run silently under Wine, installs the program, its Start-menu
+# entry and its entry in the list of installed programs, and its uninstaller removes them all.
+# usage: check-packages.sh CPACK BUILD-DIR VERSION   (Wine settings as for wine-run.sh)
+set -euo pipefail
+cpack=$1 build=$2 version=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+failed=0
+fail() { echo "FAIL: $*" >&2; failed=1; }
+
+(cd "$build" && "$cpack" -G ZIP >/dev/null && "$cpack" -G NSIS64 >/dev/null)
+zip=$build/varnok-$version-win64.zip
+setup=$build/varnok-$version-setup.exe
+[ -f "$zip" ] && [ -f "$setup" ] || { echo "FAIL: no $zip or $setup" >&2; exit 1; }
+
+# The zip: one folder, the program, Qt, the compiler's runtime, the plugins Qt loads by name.
+top=varnok-$version-win64
+listed=$(cmake -E tar tf "$zip" | sort)
+for f in varnok.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+         libwinpthread-1.dll platforms/qwindows.dll imageformats/qjpeg.dll imageformats/qgif.dll \
+         imageformats/qico.dll styles/qwindowsvistastyle.dll; do
+    grep -qx "$top/$f" <<<"$listed" || fail "the zip lacks $f"
+done
+grep -v "^$top/" <<<"$listed" && fail "the zip holds files outside $top/"
+
+# Every DLL the program and its plugins import is in the zip or is Windows' own.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+(cd "$unpacked" && cmake -E tar xf "$zip")
+imports=$(find "$unpacked/$top" -name '*.exe' -o -name '*.dll' |
+          xargs -d '\n' x86_64-w64-mingw32-objdump -p | sed -n 's/^\s*DLL Name: //p' | sort -fu)
+for dll in $imports; do
+    [[ -n $(find "$unpacked/$top" -maxdepth 1 -iname "$dll") ]] && continue
+    [[ -f /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/${dll,,} || $dll == api-ms-win-* ]] ||
+        fail "$dll is imported but neither in the zip nor part of Windows"
+done
+
+# The icon and the version Explorer shows.
+exe=$unpacked/$top/varnok.exe
+x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.rsrc' || fail "varnok.exe has no resources"
+strings -el "$exe" | grep -qx "Varnok Encryptor" || fail "varnok.exe has no file description"
+strings -el "$exe" | grep -qx "$version" || fail "varnok.exe does not carry version $version"
+
+# The installer, silently, into the test's Wine prefix; then the uninstaller.
+run() { "$here/wine-run.sh" "$@"; }
+root=$VARNOK_WINEPREFIX/drive_c
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnok'
+run "$setup" /S
+installed="$root/Program Files/Varnok"
+[ -f "$installed/varnok.exe" ] && [ -f "$installed/platforms/qwindows.dll" ] ||
+    fail "the installer did not put the program in $installed"
+menu=$(find "$root" -path '*Start Menu/Programs/Varnok/Varnok.lnk' | head -1)
+[ -n "$menu" ] || fail "no Start-menu entry Varnok"
+run reg query "$key" /v DisplayName 2>/dev/null | grep -q "Varnok" ||
+    fail "no entry in the list of installed programs"
+run reg query "$key" /v UninstallString >/dev/null 2>&1 || fail "the entry names no uninstaller"
+
+run "$installed/Uninstall.exe" /S
+# The uninstaller copies itself away and finishes from there: wait for it.
+WINEPREFIX=$VARNOK_WINEPREFIX wineserver --wait
+[ ! -e "$installed/varnok.exe" ] || fail "the uninstaller left the program behind"
+[ -z "$(find "$root" -path '*Start Menu/Programs/Varnok*')" ] || fail "the Start-menu entry stayed"
+run reg query "$key" >/dev/null 2>&1 && fail "the installed-programs entry stayed"
+
+[ "$failed" -eq 0 ] && echo "zip $(stat -c %s "$zip") bytes, installer $(stat -c %s "$setup") bytes"
+exit "$failed"
