@@ -1,7 +1,11 @@
 // Starts the real varnok on a private X server (Xvfb, with openbox as the window manager) and
 // drives it with xdotool, whose keys and clicks go through XTEST like a real keyboard's and
 // mouse's. Checks what lands in the folder, byte for byte, against the cipher's per-byte step.
+//
+// With VARNOK_E2E_WINDOWS_PROGRAM naming a Windows build's varnok.exe, the same steps drive that
+// program under Wine, and files go both ways between it and the Linux program.
 
+#include "codepage1252.h"
 #include "rc4.h"
 
 #include "testfiles.h"
@@ -28,12 +32,50 @@ namespace {
 // Typed with XTEST: keys without Shift, which a loaded machine has been seen to lose.
 const QString password = QStringLiteral("open sesame 42");
 
+// Keyed by its Windows-1252 codes on both systems. Typed on a German layout, which holds
+// its letters.
+const QString pass1252 = QStringLiteral("P\u00e4ssw\u00f6rd\u20ac");
+
+QByteArray keyBytes(const QString &text)
+{
+    const auto codes = varnok::toWindows1252(text.toStdU16String());
+    return codes
+               ? QByteArray(reinterpret_cast<const char *>(codes->data()), qsizetype(codes->size()))
+               : QByteArray();
+}
+
+// A program to drive: the Linux build, or a Windows build run by the Wine wrapper.
+struct Program
+{
+    QString command;
+    QStringList arguments;
+    bool underWine = false;
+};
+
+Program linuxProgram()
+{
+    return {QStringLiteral(VARNOK_PROGRAM), {}, false};
+}
+
+Program windowsProgram()
+{
+    return {QStringLiteral(VARNOK_WINE_RUN),
+            {qEnvironmentVariable("VARNOK_E2E_WINDOWS_PROGRAM")},
+            true};
+}
+
+bool windowsMode()
+{
+    return qEnvironmentVariableIsSet("VARNOK_E2E_WINDOWS_PROGRAM");
+}
+
 // Where the main window's controls are, from its fixed layout (client coordinates).
 constexpr QPoint passwordBox(408, 473);
 constexpr QPoint nameBox(604, 473);
 constexpr QPoint encryptButton(428, 508);
 constexpr QPoint decryptButton(500, 508);
 constexpr QPoint aboutButton(632, 508);
+constexpr QPoint exitButton(572, 508);
 constexpr QPoint aboutCloseButton(384, 16); // the About window's "X"
 
 // Questions and messages carry the program's name as their title; the About window carries
@@ -83,6 +125,8 @@ private slots:
     void replaceQuestion();
     void aboutOpensAndCloses();
     void escapeAsksToStop();
+    void filesGoBetweenSystems_data();
+    void filesGoBetweenSystems();
     // Ends the program: keep it last.
     void closeDuringRunAsksToStop();
 
@@ -98,16 +142,23 @@ private:
                     .entryList({QStringLiteral(".varnok-*")}, QDir::Files | QDir::Hidden)
                     .isEmpty();
     }
-    // The output has no name until it is complete, so a run is seen by its open input.
+    // The output has no name until it is complete, so a run is seen by its open input: open
+    // in any process, as under Wine the program is not the process started.
     bool inputIsOpen(const QString &name) const
     {
-        const QString fds = QStringLiteral("/proc/%1/fd/").arg(m_program.processId());
         const QString input = QFileInfo(path(name)).canonicalFilePath();
-        const QStringList open = QDir(fds).entryList(QDir::AllEntries | QDir::System);
-        return std::any_of(open.begin(), open.end(), [&](const QString &fd) {
-            return QFile::symLinkTarget(fds + fd) == input;
+        const QStringList pids =
+            QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+        return std::any_of(pids.begin(), pids.end(), [&](const QString &pid) {
+            const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+            const QStringList open = QDir(fds).entryList(QDir::AllEntries | QDir::System);
+            return std::any_of(open.begin(), open.end(), [&](const QString &fd) {
+                return QFile::symLinkTarget(fds + fd) == input;
+            });
         });
     }
+    bool startProgram(const Program &program);
+    bool endProgram();
     bool startServer(const QString &server);
     bool xdoSucceeds(const QStringList &arguments);
     QString xdo(const QStringList &arguments);
@@ -117,7 +168,7 @@ private:
     void click(const QString &window, QPoint at);
     void typeInto(QPoint box, const QString &text);
     void press(const QString &window, const char *key);
-    void startRun(QPoint button, const QString &name);
+    void startRun(QPoint button, const QString &name, const QString &key = password);
     bool makeBigFile();
 
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -152,19 +203,43 @@ void TestEndToEnd::initTestCase()
     // for the desktop, which only a running manager does.
     QVERIFY2(waitFor([this] { return xdoSucceeds(words("get_desktop")); }),
              "the window manager did not start");
+    // A second layout for the letters of pass1252 (the keyboard's map is read at a program's
+    // start, so it is set before any).
+    QProcess layout;
+    layout.setProcessEnvironment(m_env);
+    layout.start(QStringLiteral("setxkbmap"), words("-layout us,de"));
+    QVERIFY(layout.waitForFinished(10000) && layout.exitCode() == 0);
 
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
-    m_program.setProcessEnvironment(m_env);
+    QVERIFY(startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
+}
+
+bool TestEndToEnd::startProgram(const Program &program)
+{
+    QProcessEnvironment env = m_env;
+    if (program.underWine) // Wine's own window system, not Qt's X11 plugin
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    m_program.setProcessEnvironment(env);
     m_program.setWorkingDirectory(m_folder->path()); // the picker starts there
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.start(QStringLiteral(VARNOK_PROGRAM), {});
-    QVERIFY(m_program.waitForStarted());
+    m_program.start(program.command, program.arguments);
+    if (!m_program.waitForStarted())
+        return false;
     m_main = waitForWindow(QStringLiteral("^Varnok Encryptor$"));
-    QVERIFY2(!m_main.isEmpty(),
-             qPrintable(QStringLiteral("no main window; program %1, windows: %2")
-                            .arg(m_program.state() == QProcess::Running ? "running" : "ended",
-                                 xdo(words("search --name . getwindowname %@")))));
+    if (m_main.isEmpty())
+        qWarning("no main window; program %s, windows: %s",
+                 m_program.state() == QProcess::Running ? "running" : "ended",
+                 qPrintable(xdo(words("search --name . getwindowname %@"))));
+    return !m_main.isEmpty();
+}
+
+// Ends the program with its Exit button, as a user does.
+bool TestEndToEnd::endProgram()
+{
+    click(m_main, exitButton);
+    return m_program.waitForFinished(30000) && m_program.exitStatus() == QProcess::NormalExit &&
+           m_program.exitCode() == 0 && waitUntilGone(QStringLiteral("^Varnok Encryptor$"));
 }
 
 // Starts Xvfb on a free display (-displayfd 1: it writes the display's number to our pipe) and
@@ -271,9 +346,9 @@ void TestEndToEnd::press(const QString &window, const char *key)
     xdo(words("key") << QString::fromLatin1(key));
 }
 
-void TestEndToEnd::startRun(QPoint button, const QString &name)
+void TestEndToEnd::startRun(QPoint button, const QString &name, const QString &key)
 {
-    typeInto(passwordBox, password);
+    typeInto(passwordBox, key);
     typeInto(nameBox, name);
     click(m_main, button);
 }
@@ -374,6 +449,43 @@ void TestEndToEnd::escapeAsksToStop()
     QVERIFY(waitUntilGone(questionTitle));
     QVERIFY(waitFor([this] { return !inputIsOpen("big.bin"); }));
     QCOMPARE(entries(), before);
+}
+
+void TestEndToEnd::filesGoBetweenSystems_data()
+{
+    QTest::addColumn<bool>("linuxEncrypts");
+    QTest::newRow("Linux encrypts, Windows decrypts") << true;
+    QTest::newRow("Windows encrypts, Linux decrypts") << false;
+}
+
+// A file encrypted by one build decrypts byte for byte with the other, with a password whose
+// key bytes are Windows-1252 codes above 127.
+void TestEndToEnd::filesGoBetweenSystems()
+{
+    if (!windowsMode())
+        QSKIP("needs a Windows build (VARNOK_E2E_WINDOWS_PROGRAM)");
+    QFETCH(bool, linuxEncrypts);
+    QByteArray plain(70 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        plain[i] = char((i * 131) ^ (i >> 9));
+    QVERIFY(writeAll(path("memo.txt"), plain));
+
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(linuxEncrypts ? linuxProgram() : windowsProgram()));
+    startRun(encryptButton, QStringLiteral("memo.txt"), pass1252);
+    QVERIFY(waitFor([&] { return QFile::exists(path("memo.txt.enc")); }));
+    QVERIFY(readAll(path("memo.txt.enc")) == rc4(keyBytes(pass1252), plain));
+
+    QVERIFY(QFile::remove(path("memo.txt")));
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(linuxEncrypts ? windowsProgram() : linuxProgram()));
+    startRun(decryptButton, QStringLiteral("memo.txt.enc"), pass1252);
+    QVERIFY(waitFor([&] { return QFile::exists(path("memo.txt")); }));
+    QVERIFY(readAll(path("memo.txt")) == plain);
+
+    // The steps after this one drive the program the suite is for.
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(windowsProgram()));
 }
 
 // The window manager's close request during a run asks the same; Yes stops the run and ends
