@@ -37,10 +37,10 @@ std::wstring widePath(const QString &path)
     return native.toStdWString();
 }
 
-QString stagedFileName()
+QString stagedFileName(const QString &suffix = stagedSuffix)
 {
     const quint64 random = QRandomGenerator::system()->generate64();
-    return stagedPrefix + QString::number(random, 36) + stagedSuffix;
+    return stagedPrefix + QString::number(random, 36) + suffix;
 }
 
 // A handle that is closed when it goes.
@@ -195,9 +195,11 @@ public:
         if (m_deleteOnClose && !setDeleteOnClose(m_file.get(), false))
             return reason(::GetLastError());
         m_deleteOnClose = false;
-        if (!replaced)
+        const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
+        // Removed meanwhile: the new file simply takes the free name.
+        if (!replaced || (!now.isValid() && ::GetLastError() == ERROR_FILE_NOT_FOUND))
             return rename(output);
-        if (auto failure = checkStillThere(output, *replaced))
+        if (auto failure = checkStillThere(now, *replaced))
             return failure;
         if (const DWORD error = m_file.close())
             return reason(error);
@@ -239,10 +241,9 @@ private:
 
     // The user agreed to replace one particular file; another one, or a link, put at the name
     // since is not covered by that.
-    static std::optional<QString> checkStillThere(const std::wstring &output,
+    static std::optional<QString> checkStillThere(const Handle &now,
                                                   const BY_HANDLE_FILE_INFORMATION &replaced)
     {
-        const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
         BY_HANDLE_FILE_INFORMATION info = {};
         if (!now.isValid() || !::GetFileInformationByHandle(now.get(), &info))
             return reason(::GetLastError());
@@ -254,19 +255,24 @@ private:
     }
 
     // One step that keeps the old file's security and attributes. The old file goes to a
-    // hidden backup name first, so that a failure half-way can put it back.
+    // hidden backup name first, so that a failure half-way can put it back; not a staged
+    // file's name, which the next run would take for stale.
     std::optional<QString> replace(const std::wstring &output)
     {
-        const std::wstring backup = widePath(m_folder + u'/' + stagedFileName());
+        const std::wstring backup =
+            widePath(m_folder + u'/' + stagedFileName(QStringLiteral(".old")));
         if (!::ReplaceFileW(output.c_str(), m_stagedPath.c_str(), backup.c_str(), 0, nullptr,
                             nullptr)) {
             const DWORD error = ::GetLastError();
-            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-                ::MoveFileExW(backup.c_str(), output.c_str(), 0);
+            // The old file went to the backup name, the new one could not follow: put it back.
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+                !::MoveFileExW(backup.c_str(), output.c_str(), 0))
+                return tr("%1; the old file could not be put back and is kept as %2")
+                    .arg(reason(error), shownPath(QString::fromStdWString(backup)));
             return reason(error);
         }
         m_committed = true;
-        ::DeleteFileW(backup.c_str()); // should it stay, it is stale for the next run
+        ::DeleteFileW(backup.c_str()); // held open by another program, it goes once closed
         return std::nullopt;
     }
 

@@ -279,29 +279,31 @@ private slots:
     }
 
     // Whatever ends a run after the staged file exists, it leaves that file nowhere and the old
-    // output as it was.
-    void failuresLeaveNoTrace_data()
+    // output as it was, or whatever another program put at its name meanwhile.
+    void interference_data()
     {
         QTest::addColumn<QString>("interference");
         QTest::addColumn<bool>("outputExists");
         QTest::addColumn<QString>("expected"); // part of the message; empty: no message
-        QTest::addColumn<QByteArray>("left");  // at the output's name afterwards
+        QTest::addColumn<QByteArray>("left");  // at the output's name afterwards; "" the new bytes
         QTest::newRow("stop") << "stop" << true << "" << QByteArray("old");
         QTest::newRow("output held open during the run")
             << "hold" << true << "Could not write" << QByteArray("old");
         QTest::newRow("output replaced by another file meanwhile")
             << "swap" << true << "replaced by another file" << QByteArray("theirs");
+        QTest::newRow("output removed meanwhile") << "remove" << true << "" << QByteArray();
         QTest::newRow("output created meanwhile")
             << "create" << false << "another program" << QByteArray("theirs");
     }
 
-    void failuresLeaveNoTrace()
+    void interference()
     {
         QFETCH(QString, interference);
         QFETCH(bool, outputExists);
         QFETCH(QString, expected);
         QFETCH(QByteArray, left);
-        QVERIFY(writeAll(path("in"), randomBytes(2 * block)));
+        const QByteArray plain = randomBytes(2 * block);
+        QVERIFY(writeAll(path("in"), plain));
         if (outputExists)
             QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
@@ -314,6 +316,8 @@ private slots:
                      contents(path("in.enc")) == "old" && writeAll(path("theirs"), "theirs"))
                 ::MoveFileExW(wide(path("theirs")), wide(path("in.enc")),
                               MOVEFILE_REPLACE_EXISTING);
+            else if (interference == u"remove")
+                QFile::remove(path("in.enc"));
             else if (interference == u"create")
                 writeAll(path("in.enc"), "theirs");
         };
@@ -324,7 +328,7 @@ private slots:
         for (HANDLE handle : std::exchange(m_held, {}))
             ::CloseHandle(handle);
         QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
-        QCOMPARE(contents(path("in.enc")), left);
+        QCOMPARE(contents(path("in.enc")), left.isEmpty() ? rc4("secret", plain) : left);
     }
 
     // A staged file that a run ended before it was done is removed by the next command in its
