@@ -2,6 +2,11 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <windows.h>
 
 namespace varnok {
@@ -321,13 +326,19 @@ bool RunFiles::isPath(const QString &name)
 std::optional<QString> RunFiles::openInput()
 {
     const QString where = shownPath(d->input);
-    d->inputFile.reset(::CreateFileW(
-        widePath(d->input).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const std::wstring path = widePath(d->input);
+    d->inputFile.reset(::CreateFileW(path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!d->inputFile.isValid()) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return tr("The file %1 was not found.").arg(where);
+        // A folder opens only for backup programs; it says no more than that access is denied.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return tr("%1 is a folder, not a file.").arg(where);
         return tr("Could not open %1: %2").arg(where, reason(error));
     }
     // Devices (NUL, CON, COM1 in any folder), pipes and consoles are no files to encrypt.

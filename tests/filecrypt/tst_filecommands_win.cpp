@@ -213,6 +213,8 @@ private slots:
             << true << "C:a.txt" << QStringList() << QStringList{"path, not a file name"};
         QTest::newRow("device as input")
             << true << "NUL" << QStringList() << QStringList{"NUL", "not a regular file"};
+        QTest::newRow("input held open without sharing")
+            << true << "a" << QStringList{"held:a"} << QStringList{"Could not open", "a"};
         QTest::newRow("folder as input") << false << "inner.enc" << QStringList{"folder:inner.enc"}
                                          << QStringList{"\\work\\inner.enc", "folder"};
         QTest::newRow("folder as output") << true << "a" << QStringList{"file:a", "folder:a.enc"}
