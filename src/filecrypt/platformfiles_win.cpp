@@ -1,13 +1,17 @@
 #include "platformfiles.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 namespace varnok {
 
@@ -89,6 +93,59 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMAT
 {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The account sid names, as DOMAIN\name, or as the identifier itself.
+QString accountName(PSID sid)
+{
+    std::array<wchar_t, 256> name{};
+    std::array<wchar_t, 256> domain{};
+    DWORD nameSize = name.size();
+    DWORD domainSize = domain.size();
+    SID_NAME_USE use = {};
+    if (!::LookupAccountSidW(nullptr, sid, name.data(), &nameSize, domain.data(), &domainSize,
+                             &use))
+        return QStringLiteral("?");
+    const QString account = QString::fromWCharArray(name.data(), nameSize);
+    return domainSize > 0 ? QString::fromWCharArray(domain.data(), domainSize) + u'\\' + account
+                          : account;
+}
+
+// The token's user, or its default owner for new objects (an administrators' group, say).
+PSID tokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which, std::array<char, 256> &buffer)
+{
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, which, buffer.data(), buffer.size(), &size))
+        return nullptr;
+    return which == TokenUser ? reinterpret_cast<const TOKEN_USER *>(buffer.data())->User.Sid
+                              : reinterpret_cast<const TOKEN_OWNER *>(buffer.data())->Owner;
+}
+
+// ReplaceFileW keeps the old file's access list and attributes, but the new file belongs to
+// whoever made it. Empty when that is the old one's owner, or when the old owner cannot be
+// read (the access list still decides who may use the file).
+QString ownerCaveat(const std::wstring &path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return QString();
+    const auto freeDescriptor = qScopeGuard([descriptor] { ::LocalFree(descriptor); });
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return QString();
+    const auto closeToken = qScopeGuard([token] { ::CloseHandle(token); });
+    std::array<char, 256> userBuffer{};
+    std::array<char, 256> ownerBuffer{};
+    const PSID user = tokenSid(token, TokenUser, userBuffer);
+    const PSID newOwner = tokenSid(token, TokenOwner, ownerBuffer);
+    if (!user || ::EqualSid(owner, user) || (newOwner && ::EqualSid(owner, newOwner)))
+        return QString();
+    return QCoreApplication::translate("ReplacedFile",
+                                       "Its owner (%1) cannot be kept: the new file will belong "
+                                       "to you (%2).")
+        .arg(accountName(owner), accountName(user));
 }
 
 bool setDeleteOnClose(HANDLE file, bool on)
@@ -259,7 +316,7 @@ private:
         return std::nullopt;
     }
 
-    // One step that keeps the old file's security and attributes. The old file goes to a
+    // One step that keeps the old file's access list and attributes. The old file goes to a
     // hidden backup name first, so that a failure half-way can put it back; not a staged
     // file's name, which the next run would take for stale.
     std::optional<QString> replace(const std::wstring &output)
@@ -298,6 +355,7 @@ struct RunFiles::State
     Handle inputFile;
     BY_HANDLE_FILE_INFORMATION inputInfo = {};
     std::optional<BY_HANDLE_FILE_INFORMATION> existingOutput;
+    QString caveat;
     std::optional<StagedOutput> staged;
     HandleDevice in;
     HandleDevice out;
@@ -401,6 +459,7 @@ std::optional<QString> RunFiles::checkOutput()
     if (!removable.isValid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
         return tr("Cannot replace %1: %2").arg(where, reason(ERROR_SHARING_VIOLATION));
     d->existingOutput = info;
+    d->caveat = ownerCaveat(path);
     return std::nullopt;
 }
 
@@ -409,10 +468,9 @@ bool RunFiles::replacesFile() const
     return d->existingOutput.has_value();
 }
 
-// ReplaceFileW keeps the old file's security and attributes whole.
 QString RunFiles::replaceCaveat() const
 {
-    return QString();
+    return d->caveat;
 }
 
 qint64 RunFiles::inputSize() const
