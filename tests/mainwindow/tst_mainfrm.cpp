@@ -273,6 +273,8 @@ void TestMainFrm::cleanup()
 {
     m_window.reset();
     QDir::setCurrent(m_startFolder);
+    // By the names' bytes: QTemporaryDir leaves behind what it cannot decode (the Latin-1 names).
+    testfiles::removeTree(m_dir->path());
     m_dir.reset();
 }
 
