@@ -214,9 +214,9 @@ void TestVolumes::volumeRootOf()
 
 void TestVolumes::watcherSeesMountsAndUnmounts()
 {
-    varnok::MountTableWatcher watcher;
+    varnok::VolumeWatcher watcher;
     QVERIFY(watcher.isWatching());
-    QSignalSpy changed(&watcher, &varnok::MountTableWatcher::changed);
+    QSignalSpy changed(&watcher, &varnok::VolumeWatcher::changed);
     QTemporaryDir point;
     QVERIFY(point.isValid());
     const QByteArray where = QFile::encodeName(point.path());
