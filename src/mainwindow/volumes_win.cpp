@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include <dbt.h>
 #include <windows.h>
+
+#include <dbt.h> // needs windows.h first
 
 namespace varnok {
 
@@ -40,9 +41,9 @@ QList<DriveLetter> driveLetters()
     }
     QList<DriveLetter> letters;
     for (const wchar_t *next = buffer.data(); *next != L'\0'; next += wcslen(next) + 1) {
-        const UINT type = GetDriveTypeW(next);
-        if (type != DRIVE_NO_ROOT_DIR)
-            letters.append({QDir::fromNativeSeparators(QString::fromWCharArray(next)), type});
+        // Every letter, as Windows lists them; one that cannot be read is put back when picked.
+        letters.append(
+            {QDir::fromNativeSeparators(QString::fromWCharArray(next)), GetDriveTypeW(next)});
     }
     return letters;
 }
