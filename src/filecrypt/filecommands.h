@@ -9,8 +9,6 @@
 
 #include <optional>
 
-#include <sys/stat.h>
-
 namespace varnok {
 
 // The Encrypt and Decrypt commands: stream the chosen file through the cipher into
@@ -20,6 +18,8 @@ namespace varnok {
 // before anything is created, and the output is staged (see StagedOutput) and takes its name
 // only once all bytes are on disk. Names are resolved in the chosen folder alone, and a link
 // at the output's name is never written through.
+class RunFiles;
+
 class FileCommands final
 {
     Q_DECLARE_TR_FUNCTIONS(FileCommands)
@@ -40,18 +40,15 @@ public:
 private:
     enum class Direction { Encrypt, Decrypt };
     class BusyPointer;
-    struct Job;
 
     void run(Direction direction) noexcept;
     void runSteps(Direction direction);
     bool keyCipher();
     std::optional<QString> checkName(Direction direction, const QString &name) const;
-    std::optional<QString> openInput(Job &job) const;
-    std::optional<QString> checkOutput(Job &job) const;
-    std::optional<QString> checkReplaceable(const Job &job, const struct statx &details) const;
-    bool mayReplace(const Job &job, BusyPointer &busy);
-    std::optional<QString> transfer(const Job &job);
-    std::optional<QString> readFailure(const Job &job, const CryptStreamResult &result) const;
+    bool mayReplace(const RunFiles &files, const QString &output, BusyPointer &busy);
+    std::optional<QString> transfer(RunFiles &files, const QString &input, const QString &output);
+    std::optional<QString> readFailure(const QString &input, qint64 size,
+                                       const CryptStreamResult &result) const;
     void tellUser(const QString &text) noexcept;
 
     Rc4State &m_cipher;

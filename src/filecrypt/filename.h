@@ -16,6 +16,9 @@ namespace varnok {
 // Valid UTF-8 decodes as usual. Each byte that is not part of a valid UTF-8 sequence becomes
 // the lone low surrogate U+DC00 + byte, which no valid UTF-8 name decodes to, and encodes back
 // to that byte.
+//
+// Windows keeps names in UTF-16, which QString holds as they are: there these only convert
+// UTF-8, for what carries a name as bytes (a URL), and no name has bytes to escape or to read.
 QString decodeFileName(QByteArrayView bytes);
 QByteArray encodeFileName(QStringView name);
 

@@ -4,6 +4,13 @@
 
 using namespace varnok;
 
+// Linux names are bytes, not always UTF-8; Windows names are UTF-16, with no bytes to escape.
+#ifdef Q_OS_WIN
+constexpr bool namesAreBytes = false;
+#else
+constexpr bool namesAreBytes = true;
+#endif
+
 class TestFileName : public QObject
 {
     Q_OBJECT
@@ -19,6 +26,8 @@ private slots:
         QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9.txt") << QStringLiteral("caf\u00e9.txt");
         QTest::newRow("outside the BMP")
             << QByteArray("x\xf0\x9f\x98\x80") << QStringLiteral("x\U0001F600");
+        if (!namesAreBytes)
+            return;
         QTest::newRow("Latin-1") << QByteArray("caf\xe9.txt") << QStringLiteral("caf\u00e9.txt");
         QTest::newRow("Windows-1252 euro and an unassigned byte")
             << QByteArray("\x80\x81") << QStringLiteral("\u20ac\ufffd");
@@ -65,9 +74,10 @@ private slots:
             << QStringLiteral("\u2066a\u2067b\u2069")
             << QStringLiteral("\u2068\u2066a\u2067b\u2069\u2069\u2069")
             << QStringLiteral("\u2066a\u2067b\u2069");
-        QTest::newRow("stray byte")
-            << decodeFileName("caf\xe9") << QStringLiteral("\u2068caf\u00e9\u2069")
-            << QStringLiteral("caf\u00e9");
+        if (namesAreBytes)
+            QTest::newRow("stray byte")
+                << decodeFileName("caf\xe9") << QStringLiteral("\u2068caf\u00e9\u2069")
+                << QStringLiteral("caf\u00e9");
     }
 
     void displayedName()
@@ -82,6 +92,8 @@ private slots:
     // A stray byte and the character the readable form shows for it are different names.
     void strayBytesStayApartFromLookAlikes()
     {
+        if (!namesAreBytes)
+            QSKIP("Windows names have no stray bytes");
         const QString stray = decodeFileName("x\xff");
         const QString real = decodeFileName("x\xef\xbf\xbd"); // a real U+FFFD
         QVERIFY(stray != real);

@@ -1,0 +1,13 @@
+#include "exitsignals.h"
+
+namespace varnok {
+
+// Windows has no such signals to catch. A staged file there is deleted by the system when its
+// handle closes, as it does at any end of the process (a logoff, a closed console, a kill).
+ExitSignals::ExitSignals(QObject *parent)
+    : QObject(parent)
+{}
+
+ExitSignals::~ExitSignals() = default;
+
+} // namespace varnok

@@ -1,0 +1,437 @@
+#include "platformfiles.h"
+
+#include <QRandomGenerator>
+
+#include <windows.h>
+
+namespace varnok {
+
+namespace {
+
+const QString stagedPrefix = QStringLiteral(".varnok-");
+const QString stagedSuffix = QStringLiteral(".part");
+constexpr int stagingAttempts = 100;
+
+// The system's own words for an error, in the user's language.
+QString reason(DWORD error)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString result = length > 0 ? QString::fromWCharArray(text, length).trimmed()
+                                : QStringLiteral("error %1").arg(error);
+    ::LocalFree(text);
+    if (result.endsWith(u'.'))
+        result.chop(1); // the messages put it inside a sentence of their own
+    return result;
+}
+
+// The path as the wide calls take it. Past MAX_PATH only the literal form reaches the file
+// system, and that form takes no '/', no ".." and no doubled separators.
+std::wstring widePath(const QString &path)
+{
+    QString native = QDir::toNativeSeparators(path);
+    if (native.size() >= MAX_PATH - 14 && native.size() > 2 && native[1] == u':')
+        native = QStringLiteral("\\\\?\\") + QDir::toNativeSeparators(QDir::cleanPath(path));
+    return native.toStdWString();
+}
+
+QString stagedFileName()
+{
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return stagedPrefix + QString::number(random, 36) + stagedSuffix;
+}
+
+// A handle that is closed when it goes.
+class Handle final
+{
+public:
+    Handle() = default;
+    explicit Handle(HANDLE handle)
+        : m_handle(handle)
+    {}
+    ~Handle() { (void)close(); }
+    Q_DISABLE_COPY_MOVE(Handle)
+
+    HANDLE get() const { return m_handle; }
+    bool isValid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle)
+    {
+        (void)close();
+        m_handle = handle;
+    }
+    // 0, or the error CloseHandle reported.
+    [[nodiscard]] DWORD close()
+    {
+        const HANDLE handle = std::exchange(m_handle, INVALID_HANDLE_VALUE);
+        return handle == INVALID_HANDLE_VALUE || ::CloseHandle(handle) ? 0 : ::GetLastError();
+    }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+// Opens what stands at path itself, a link or junction included, only to look at it.
+HANDLE openEntry(const std::wstring &path, DWORD access)
+{
+    return ::CreateFileW(
+        path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool setDeleteOnClose(HANDLE file, bool on)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = on;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition);
+}
+
+// The bytes of an open file handle, read or written where it stands; errors in the system's
+// own words. Unbuffered: the stream moves whole blocks.
+class HandleDevice final : public QIODevice
+{
+public:
+    void setHandle(HANDLE handle) { m_handle = handle; }
+    bool isSequential() const override { return false; }
+    qint64 size() const override
+    {
+        LARGE_INTEGER size = {};
+        return ::GetFileSizeEx(m_handle, &size) ? qint64(size.QuadPart) : 0;
+    }
+
+protected:
+    qint64 readData(char *data, qint64 length) override
+    {
+        DWORD got = 0;
+        if (!::ReadFile(m_handle, data, DWORD(std::min<qint64>(length, 1 << 30)), &got, nullptr))
+            return failed();
+        return got;
+    }
+    qint64 writeData(const char *data, qint64 length) override
+    {
+        DWORD put = 0;
+        if (!::WriteFile(m_handle, data, DWORD(std::min<qint64>(length, 1 << 30)), &put, nullptr))
+            return failed();
+        return put;
+    }
+
+private:
+    qint64 failed()
+    {
+        setErrorString(reason(::GetLastError()));
+        return -1;
+    }
+
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+// A new version of one file, written as a hidden file beside it that no other program may open
+// meanwhile, and put in place of the name only once complete and on disk. Until then the system
+// deletes it when its handle closes, so that no failure, stop or end of the process leaves it
+// behind; a stale one (the process ended between the last two steps of commit) is removed by
+// the next run in the folder, as no live one can be deleted while its handle is open.
+class StagedOutput final
+{
+    Q_DECLARE_TR_FUNCTIONS(StagedOutput)
+
+public:
+    explicit StagedOutput(QString folder)
+        : m_folder(std::move(folder))
+    {}
+    ~StagedOutput()
+    {
+        if (m_stagedPath.empty() || m_committed)
+            return;
+        if (m_file.isValid())
+            setDeleteOnClose(m_file.get(), true);
+        (void)m_file.close();
+        ::DeleteFileW(m_stagedPath.c_str()); // gone already, unless the step above failed
+    }
+    Q_DISABLE_COPY_MOVE(StagedOutput)
+
+    [[nodiscard]] DWORD create()
+    {
+        for (int attempt = 0; attempt < stagingAttempts; ++attempt) {
+            const std::wstring path = widePath(m_folder + u'/' + stagedFileName());
+            // CREATE_NEW makes a new file or fails: nothing at the name, not even a link, is
+            // opened. No sharing: while it is written no one else opens or deletes it.
+            m_file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+            if (m_file.isValid()) {
+                m_stagedPath = path;
+                m_deleteOnClose = setDeleteOnClose(m_file.get(), true);
+                return 0;
+            }
+            if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+                return ::GetLastError();
+        }
+        return ERROR_FILE_EXISTS;
+    }
+
+    HANDLE handle() const { return m_file.get(); }
+
+    // Gives the staged file the output's name. replaced: the file the user agreed to replace,
+    // which must still stand there, or null when the name must still be free.
+    [[nodiscard]] std::optional<QString> commit(const std::wstring &output,
+                                                const BY_HANDLE_FILE_INFORMATION *replaced)
+    {
+        if (!::FlushFileBuffers(m_file.get()))
+            return reason(::GetLastError());
+        // The file shows as the one it replaces did, or as a new file does; no longer hidden.
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes =
+            replaced ? keptAttributes(replaced->dwFileAttributes) : FILE_ATTRIBUTE_ARCHIVE;
+        if (!::SetFileInformationByHandle(m_file.get(), FileBasicInfo, &basic, sizeof basic))
+            return reason(::GetLastError());
+        if (m_deleteOnClose && !setDeleteOnClose(m_file.get(), false))
+            return reason(::GetLastError());
+        m_deleteOnClose = false;
+        if (!replaced)
+            return rename(output);
+        if (auto failure = checkStillThere(output, *replaced))
+            return failure;
+        if (const DWORD error = m_file.close())
+            return reason(error);
+        return replace(output);
+    }
+
+private:
+    static DWORD keptAttributes(DWORD attributes)
+    {
+        const DWORD kept =
+            attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    }
+
+    // A rename of the open file itself, which never replaces what is at the name.
+    std::optional<QString> rename(const std::wstring &output)
+    {
+        const std::size_t nameBytes = output.size() * sizeof(wchar_t);
+        std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+        auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = DWORD(nameBytes);
+        std::copy(output.begin(), output.end(), info->FileName);
+        if (!::SetFileInformationByHandle(m_file.get(), FileRenameInfo, info,
+                                          DWORD(buffer.size()))) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                return tr("another program created a file of that name meanwhile, which was "
+                          "left as it is");
+            return reason(error);
+        }
+        m_committed = true;
+        if (const DWORD error = m_file.close())
+            return reason(error); // named already: the bytes were flushed before
+        return std::nullopt;
+    }
+
+    // The user agreed to replace one particular file; another one, or a link, put at the name
+    // since is not covered by that.
+    static std::optional<QString> checkStillThere(const std::wstring &output,
+                                                  const BY_HANDLE_FILE_INFORMATION &replaced)
+    {
+        const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!now.isValid() || !::GetFileInformationByHandle(now.get(), &info))
+            return reason(::GetLastError());
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return tr("it was replaced by a link meanwhile, which was left as it is");
+        if (!sameFile(info, replaced))
+            return tr("it was replaced by another file meanwhile, which was left as it is");
+        return std::nullopt;
+    }
+
+    // One step that keeps the old file's security and attributes. The old file goes to a
+    // hidden backup name first, so that a failure half-way can put it back.
+    std::optional<QString> replace(const std::wstring &output)
+    {
+        const std::wstring backup = widePath(m_folder + u'/' + stagedFileName());
+        if (!::ReplaceFileW(output.c_str(), m_stagedPath.c_str(), backup.c_str(), 0, nullptr,
+                            nullptr)) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+                ::MoveFileExW(backup.c_str(), output.c_str(), 0);
+            return reason(error);
+        }
+        m_committed = true;
+        ::DeleteFileW(backup.c_str()); // should it stay, it is stale for the next run
+        return std::nullopt;
+    }
+
+    QString m_folder;
+    std::wstring m_stagedPath;
+    Handle m_file;
+    bool m_deleteOnClose = false;
+    bool m_committed = false;
+};
+
+} // namespace
+
+struct RunFiles::State
+{
+    QString folderPath;
+    QString input;
+    QString output;
+    Handle inputFile;
+    BY_HANDLE_FILE_INFORMATION inputInfo = {};
+    std::optional<BY_HANDLE_FILE_INFORMATION> existingOutput;
+    std::optional<StagedOutput> staged;
+    HandleDevice in;
+    HandleDevice out;
+};
+
+RunFiles::RunFiles(const QString &folderPath, const QString &inputName, const QString &outputName)
+    : d(std::make_unique<State>())
+{
+    d->folderPath = folderPath;
+    d->input = folderPath + u'/' + inputName;
+    d->output = folderPath + u'/' + outputName;
+}
+
+RunFiles::~RunFiles() = default;
+
+void RunFiles::prepareProcess() {}
+
+// A separator of either kind, a drive ("C:x") or a stream ("file:stream") leads elsewhere.
+bool RunFiles::isPath(const QString &name)
+{
+    return name.contains(u'/') || name.contains(u'\\') || name.contains(u':');
+}
+
+// Opens the input first and checks the open handle, so that the file checked is the file read.
+// Others may read it meanwhile, or rename it, but not write to it.
+std::optional<QString> RunFiles::openInput()
+{
+    const QString where = shownPath(d->input);
+    d->inputFile.reset(::CreateFileW(
+        widePath(d->input).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!d->inputFile.isValid()) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return tr("The file %1 was not found.").arg(where);
+        return tr("Could not open %1: %2").arg(where, reason(error));
+    }
+    // Devices (NUL, CON, COM1 in any folder), pipes and consoles are no files to encrypt.
+    if (::GetFileType(d->inputFile.get()) != FILE_TYPE_DISK)
+        return tr("%1 is not a regular file.").arg(where);
+    if (!::GetFileInformationByHandle(d->inputFile.get(), &d->inputInfo))
+        return tr("Could not open %1: %2").arg(where, reason(::GetLastError()));
+    if ((d->inputInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return tr("%1 is a folder, not a file.").arg(where);
+    return std::nullopt;
+}
+
+// Removes the hidden staged files a run left behind. One still being written is open without
+// sharing, so its deletion fails and it stays.
+void RunFiles::removeStaleStagedFiles()
+{
+    WIN32_FIND_DATAW entry = {};
+    const std::wstring pattern = widePath(d->folderPath + u'/' + stagedPrefix + u'*');
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return; // only tidying: the run itself does not depend on it
+    do {
+        const QString name = QString::fromWCharArray(entry.cFileName);
+        const DWORD skipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if ((entry.dwFileAttributes & skipped) == 0 && name.endsWith(stagedSuffix) &&
+            name.size() > stagedPrefix.size() + stagedSuffix.size())
+            ::DeleteFileW(widePath(d->folderPath + u'/' + name).c_str());
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+// Looks at what stands at the output's name itself, never through a link or junction.
+std::optional<QString> RunFiles::checkOutput()
+{
+    const QString where = shownPath(d->output);
+    const std::wstring path = widePath(d->output);
+    const Handle entry(openEntry(path, FILE_READ_ATTRIBUTES));
+    if (!entry.isValid()) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return std::nullopt;
+        return tr("Cannot write %1: %2").arg(where, reason(error));
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (::GetFileType(entry.get()) != FILE_TYPE_DISK)
+        return tr("Cannot write %1: it is not a regular file.").arg(where);
+    if (!::GetFileInformationByHandle(entry.get(), &info))
+        return tr("Cannot write %1: %2").arg(where, reason(::GetLastError()));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return tr("Cannot write %1: it is a symbolic link or junction, and files are never "
+                  "written through links. Please remove or rename the link first.")
+            .arg(where);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return tr("Cannot write %1: it is a folder.").arg(where);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return tr("Cannot replace %1: the file is write-protected.").arg(where);
+    // A program that holds the file open without letting others remove it would make the
+    // replacement fail at its end; it is found now, before the question.
+    const Handle removable(openEntry(path, DELETE));
+    if (!removable.isValid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
+        return tr("Cannot replace %1: %2").arg(where, reason(ERROR_SHARING_VIOLATION));
+    d->existingOutput = info;
+    return std::nullopt;
+}
+
+bool RunFiles::replacesFile() const
+{
+    return d->existingOutput.has_value();
+}
+
+// ReplaceFileW keeps the old file's security and attributes whole.
+QString RunFiles::replaceCaveat() const
+{
+    return QString();
+}
+
+qint64 RunFiles::inputSize() const
+{
+    return qint64(d->inputInfo.nFileSizeHigh) << 32 | d->inputInfo.nFileSizeLow;
+}
+
+std::optional<QString> RunFiles::beginOutput()
+{
+    StagedOutput &staged = d->staged.emplace(d->folderPath);
+    if (const DWORD error = staged.create())
+        return tr("Could not write %1: %2").arg(shownPath(d->output), reason(error));
+    d->in.setHandle(d->inputFile.get());
+    d->out.setHandle(staged.handle());
+    d->in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    d->out.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    return std::nullopt;
+}
+
+QIODevice &RunFiles::inputDevice()
+{
+    return d->in;
+}
+
+QIODevice &RunFiles::outputDevice()
+{
+    return d->out;
+}
+
+std::optional<QString> RunFiles::commit()
+{
+    d->out.close();
+    const BY_HANDLE_FILE_INFORMATION *replaced = d->existingOutput ? &*d->existingOutput : nullptr;
+    if (const auto failure = d->staged->commit(widePath(d->output), replaced))
+        return tr("Could not write %1: %2").arg(shownPath(d->output), *failure);
+    return std::nullopt;
+}
+
+} // namespace varnok
