@@ -1,3 +1,4 @@
+#include "driveletters.h"
 #include "drivelist.h"
 #include "filelist.h"
 #include "filename.h"
@@ -551,17 +552,6 @@ void TestPicker::startsAtCurrentFolder()
 namespace {
 
 #ifdef Q_OS_WIN
-// The first letter from D: on that no drive has, as "X:/".
-QString freeDriveLetter()
-{
-    const DWORD used = GetLogicalDrives();
-    for (char letter = 'D'; letter <= 'Y'; ++letter) {
-        if ((used & (1u << (letter - 'A'))) == 0)
-            return QStringLiteral("%1:/").arg(QLatin1Char(letter));
-    }
-    return {};
-}
-
 // A drive letter for a folder that is not there, as an empty card reader is: listed, unreadable.
 struct UnreadableDrive
 {
