@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 
 #include <mutex>
 #include <thread>
@@ -61,14 +62,15 @@ QString readVolumeLabel(const QString &root)
     return QString::fromWCharArray(label);
 }
 
-// The labels read so far, and the one worker thread that reads them. Left alive at exit: a
-// worker stuck on a share that does not answer must find it there whenever it returns.
+// The labels read so far, and the roots whose labels are being read: one worker thread per
+// drive, so that a share that does not answer holds up its own label only. Left alive at exit:
+// a worker stuck on such a share must find it there whenever it returns.
 struct LabelCache
 {
     std::mutex mutex;
     QHash<QString, QString> labels; // by root
-    bool reading = false;
-    QStringList again;                       // roots asked for while a read ran
+    QSet<QString> reading;
+    QSet<QString> again;                     // asked for again while being read
     QObject *guiThread = nullptr;            // receives the news of changed labels
     QList<QPointer<VolumeWatcher>> watchers; // GUI thread only
 };
@@ -87,40 +89,39 @@ void tellWatchers()
     }
 }
 
-void readLabels(QStringList roots)
+void readLabel(const QString &root)
 {
     LabelCache &cache = labelCache();
     for (;;) {
-        QHash<QString, QString> found;
-        for (const QString &root : std::as_const(roots))
-            found.insert(root, readVolumeLabel(root));
+        const QString label = readVolumeLabel(root);
         const std::lock_guard lock(cache.mutex);
-        if (found != cache.labels) {
-            cache.labels = std::move(found);
+        if (label != cache.labels.value(root)) {
+            cache.labels.insert(root, label);
             QMetaObject::invokeMethod(cache.guiThread, tellWatchers, Qt::QueuedConnection);
         }
-        if (cache.again.isEmpty()) {
-            cache.reading = false;
+        if (!cache.again.remove(root)) {
+            cache.reading.remove(root);
             return;
         }
-        roots = std::exchange(cache.again, {});
     }
 }
 
-// Reads the labels of roots in the background; the watchers hear when they differ from the
-// ones known.
+// Reads the labels of roots in the background; the watchers hear when one differs from the one
+// known.
 void requestLabels(const QStringList &roots)
 {
     LabelCache &cache = labelCache();
     const std::lock_guard lock(cache.mutex);
     if (cache.guiThread == nullptr)
         cache.guiThread = new QObject; // in the thread that lists the volumes
-    if (cache.reading) {
-        cache.again = roots;
-        return;
+    for (const QString &root : roots) {
+        if (cache.reading.contains(root)) {
+            cache.again.insert(root);
+            continue;
+        }
+        cache.reading.insert(root);
+        std::thread(readLabel, root).detach();
     }
-    cache.reading = true;
-    std::thread(readLabels, roots).detach();
 }
 
 QString knownLabel(const QString &root)
