@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers that several suites share: the expected bytes of a run, from the cipher's per-byte
-// step alone, and writing a test file.
+// step alone, writing a test file, and removing a test's folder.
 
 #include "rc4.h"
 
@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
+#include <system_error>
 
 namespace testfiles {
 
@@ -42,6 +44,16 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Removes the folder at path with all in it, by the names as the folder holds them: QDir and
+// QTemporaryDir skip a Linux name that is not UTF-8 and then leave its whole tree behind. The
+// path itself must be one QString can hold, as a temporary folder's is.
+inline bool removeTree(const QString &path)
+{
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(path.toStdU16String()), error);
+    return !error;
 }
 
 } // namespace testfiles

@@ -14,6 +14,9 @@ namespace varnok {
 // they always did, but first the staged file of a run under way is removed. The handler only
 // passes the signal on through a pipe; the removal happens in the event loop, in whatever
 // loop runs then, a question's included. Lives for as long as the program's event loop.
+// Windows has none of these signals, and there the system deletes a staged file with its handle
+// however the process ends (outside the moment of its commit, which the next run tidies up):
+// there the class does nothing.
 class ExitSignals final : public QObject
 {
     Q_OBJECT

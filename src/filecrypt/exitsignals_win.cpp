@@ -3,7 +3,7 @@
 namespace varnok {
 
 // Windows has no such signals to catch. A staged file there is deleted by the system when its
-// handle closes, as it does at any end of the process (a logoff, a closed console, a kill).
+// handle closes, which any end of the process does (a logoff, a closed console, a kill).
 ExitSignals::ExitSignals(QObject *parent)
     : QObject(parent)
 {}

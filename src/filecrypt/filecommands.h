@@ -11,15 +11,15 @@
 
 namespace varnok {
 
-// The Encrypt and Decrypt commands: stream the chosen file through the cipher into
-// "<name>.enc" (Encrypt) or into the name without its last four characters (Decrypt).
-// The input is opened first and checked on its open descriptor, so that the file checked is
-// the file read; every check that can refuse a run comes before the replace question and
-// before anything is created, and the output is staged (see StagedOutput) and takes its name
-// only once all bytes are on disk. Names are resolved in the chosen folder alone, and a link
-// at the output's name is never written through.
 class RunFiles;
 
+// The Encrypt and Decrypt commands: stream the chosen file through the cipher into
+// "<name>.enc" (Encrypt) or into the name without its last four characters (Decrypt).
+// The input is opened first and checked on its open handle, so that the file checked is the
+// file read; every check that can refuse a run comes before the replace question and before
+// anything is created, and the output is staged and takes its name only once all bytes are on
+// disk. Names are resolved in the chosen folder alone, and a link at the output's name is
+// never written through. The system's side of all this is RunFiles (platformfiles.h).
 class FileCommands final
 {
     Q_DECLARE_TR_FUNCTIONS(FileCommands)

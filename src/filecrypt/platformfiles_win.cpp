@@ -1,8 +1,17 @@
 #include "platformfiles.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 namespace varnok {
 
@@ -37,10 +46,10 @@ std::wstring widePath(const QString &path)
     return native.toStdWString();
 }
 
-QString stagedFileName()
+QString stagedFileName(const QString &suffix = stagedSuffix)
 {
     const quint64 random = QRandomGenerator::system()->generate64();
-    return stagedPrefix + QString::number(random, 36) + stagedSuffix;
+    return stagedPrefix + QString::number(random, 36) + suffix;
 }
 
 // A handle that is closed when it goes.
@@ -84,6 +93,59 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMAT
 {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The account sid names, as DOMAIN\name, or as the identifier itself.
+QString accountName(PSID sid)
+{
+    std::array<wchar_t, 256> name{};
+    std::array<wchar_t, 256> domain{};
+    DWORD nameSize = name.size();
+    DWORD domainSize = domain.size();
+    SID_NAME_USE use = {};
+    if (!::LookupAccountSidW(nullptr, sid, name.data(), &nameSize, domain.data(), &domainSize,
+                             &use))
+        return QStringLiteral("?");
+    const QString account = QString::fromWCharArray(name.data(), nameSize);
+    return domainSize > 0 ? QString::fromWCharArray(domain.data(), domainSize) + u'\\' + account
+                          : account;
+}
+
+// The token's user, or its default owner for new objects (an administrators' group, say).
+PSID tokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which, std::array<char, 256> &buffer)
+{
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, which, buffer.data(), buffer.size(), &size))
+        return nullptr;
+    return which == TokenUser ? reinterpret_cast<const TOKEN_USER *>(buffer.data())->User.Sid
+                              : reinterpret_cast<const TOKEN_OWNER *>(buffer.data())->Owner;
+}
+
+// ReplaceFileW keeps the old file's access list and attributes, but the new file belongs to
+// whoever made it. Empty when that is the old one's owner, or when the old owner cannot be
+// read (the access list still decides who may use the file).
+QString ownerCaveat(const std::wstring &path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return QString();
+    const auto freeDescriptor = qScopeGuard([descriptor] { ::LocalFree(descriptor); });
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return QString();
+    const auto closeToken = qScopeGuard([token] { ::CloseHandle(token); });
+    std::array<char, 256> userBuffer{};
+    std::array<char, 256> ownerBuffer{};
+    const PSID user = tokenSid(token, TokenUser, userBuffer);
+    const PSID newOwner = tokenSid(token, TokenOwner, ownerBuffer);
+    if (!user || ::EqualSid(owner, user) || (newOwner && ::EqualSid(owner, newOwner)))
+        return QString();
+    return QCoreApplication::translate("ReplacedFile",
+                                       "Its owner (%1) cannot be kept: the new file will belong "
+                                       "to you (%2).")
+        .arg(accountName(owner), accountName(user));
 }
 
 bool setDeleteOnClose(HANDLE file, bool on)
@@ -195,9 +257,11 @@ public:
         if (m_deleteOnClose && !setDeleteOnClose(m_file.get(), false))
             return reason(::GetLastError());
         m_deleteOnClose = false;
-        if (!replaced)
+        const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
+        // Removed meanwhile: the new file simply takes the free name.
+        if (!replaced || (!now.isValid() && ::GetLastError() == ERROR_FILE_NOT_FOUND))
             return rename(output);
-        if (auto failure = checkStillThere(output, *replaced))
+        if (auto failure = checkStillThere(now, *replaced))
             return failure;
         if (const DWORD error = m_file.close())
             return reason(error);
@@ -239,10 +303,9 @@ private:
 
     // The user agreed to replace one particular file; another one, or a link, put at the name
     // since is not covered by that.
-    static std::optional<QString> checkStillThere(const std::wstring &output,
+    static std::optional<QString> checkStillThere(const Handle &now,
                                                   const BY_HANDLE_FILE_INFORMATION &replaced)
     {
-        const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
         BY_HANDLE_FILE_INFORMATION info = {};
         if (!now.isValid() || !::GetFileInformationByHandle(now.get(), &info))
             return reason(::GetLastError());
@@ -253,20 +316,25 @@ private:
         return std::nullopt;
     }
 
-    // One step that keeps the old file's security and attributes. The old file goes to a
-    // hidden backup name first, so that a failure half-way can put it back.
+    // One step that keeps the old file's access list and attributes. The old file goes to a
+    // hidden backup name first, so that a failure half-way can put it back; not a staged
+    // file's name, which the next run would take for stale.
     std::optional<QString> replace(const std::wstring &output)
     {
-        const std::wstring backup = widePath(m_folder + u'/' + stagedFileName());
+        const std::wstring backup =
+            widePath(m_folder + u'/' + stagedFileName(QStringLiteral(".old")));
         if (!::ReplaceFileW(output.c_str(), m_stagedPath.c_str(), backup.c_str(), 0, nullptr,
                             nullptr)) {
             const DWORD error = ::GetLastError();
-            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-                ::MoveFileExW(backup.c_str(), output.c_str(), 0);
+            // The old file went to the backup name, the new one could not follow: put it back.
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+                !::MoveFileExW(backup.c_str(), output.c_str(), 0))
+                return tr("%1; the old file could not be put back and is kept as %2")
+                    .arg(reason(error), shownPath(QString::fromStdWString(backup)));
             return reason(error);
         }
         m_committed = true;
-        ::DeleteFileW(backup.c_str()); // should it stay, it is stale for the next run
+        ::DeleteFileW(backup.c_str()); // held open by another program, it goes once closed
         return std::nullopt;
     }
 
@@ -287,6 +355,7 @@ struct RunFiles::State
     Handle inputFile;
     BY_HANDLE_FILE_INFORMATION inputInfo = {};
     std::optional<BY_HANDLE_FILE_INFORMATION> existingOutput;
+    QString caveat;
     std::optional<StagedOutput> staged;
     HandleDevice in;
     HandleDevice out;
@@ -315,13 +384,19 @@ bool RunFiles::isPath(const QString &name)
 std::optional<QString> RunFiles::openInput()
 {
     const QString where = shownPath(d->input);
-    d->inputFile.reset(::CreateFileW(
-        widePath(d->input).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const std::wstring path = widePath(d->input);
+    d->inputFile.reset(::CreateFileW(path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!d->inputFile.isValid()) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return tr("The file %1 was not found.").arg(where);
+        // A folder opens only for backup programs; it says no more than that access is denied.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return tr("%1 is a folder, not a file.").arg(where);
         return tr("Could not open %1: %2").arg(where, reason(error));
     }
     // Devices (NUL, CON, COM1 in any folder), pipes and consoles are no files to encrypt.
@@ -384,6 +459,7 @@ std::optional<QString> RunFiles::checkOutput()
     if (!removable.isValid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
         return tr("Cannot replace %1: %2").arg(where, reason(ERROR_SHARING_VIOLATION));
     d->existingOutput = info;
+    d->caveat = ownerCaveat(path);
     return std::nullopt;
 }
 
@@ -392,10 +468,9 @@ bool RunFiles::replacesFile() const
     return d->existingOutput.has_value();
 }
 
-// ReplaceFileW keeps the old file's security and attributes whole.
 QString RunFiles::replaceCaveat() const
 {
-    return QString();
+    return d->caveat;
 }
 
 qint64 RunFiles::inputSize() const

@@ -1,15 +1,13 @@
 #include "filename.h"
 
+#include <QOperatingSystemVersion>
 #include <QTest>
 
 using namespace varnok;
 
 // Linux names are bytes, not always UTF-8; Windows names are UTF-16, with no bytes to escape.
-#ifdef Q_OS_WIN
-constexpr bool namesAreBytes = false;
-#else
-constexpr bool namesAreBytes = true;
-#endif
+const bool namesAreBytes =
+    QOperatingSystemVersion::currentType() != QOperatingSystemVersion::Windows;
 
 class TestFileName : public QObject
 {
