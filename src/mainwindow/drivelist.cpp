@@ -16,9 +16,11 @@ namespace varnok {
 namespace {
 
 // A mount path is a name like any other: a tooltip would take what looks like markup for markup.
+// Shown as the system writes paths ("C:\" on Windows).
 QString rootTip(const QString &root)
 {
-    return Qt::convertFromPlainText(displayedFileName(root), Qt::WhiteSpaceNoWrap);
+    return Qt::convertFromPlainText(displayedFileName(QDir::toNativeSeparators(root)),
+                                    Qt::WhiteSpaceNoWrap);
 }
 
 } // namespace

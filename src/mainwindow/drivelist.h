@@ -5,9 +5,9 @@
 
 namespace varnok {
 
-// The drive selector (`drvList`): one entry per mounted volume a user would recognise, under a
-// short name, with its mount path as the tooltip. The list follows the system's volumes as they
-// come and go.
+// The drive selector (`drvList`): one entry per mounted volume a user would recognise (per drive
+// letter on Windows), under a short name, with its mount path as the tooltip. The list follows the
+// system's volumes as they come and go.
 class DriveList : public QComboBox
 {
     Q_OBJECT
@@ -15,7 +15,7 @@ class DriveList : public QComboBox
 public:
     explicit DriveList(QWidget *parent = nullptr);
 
-    // Root path of the selected volume, e.g. "/" or "/media/usb".
+    // Root path of the selected volume, e.g. "/", "/media/usb" or "C:/".
     QString drive() const;
     // Selects the volume that path lies on. Emits changed() before returning when the selection
     // moves to another volume.

@@ -53,8 +53,14 @@ private:
 QString absoluteClean(const QString &path)
 {
     if (QDir::isAbsolutePath(path))
-        return QDir::cleanPath(path);
-    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
+        return cleanVolumePath(path);
+    return cleanVolumePath(QDir::currentPath() + QLatin1Char('/') + path);
+}
+
+// Paths are shown as the system writes them ("C:\Users" on Windows).
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
 }
 
 QString joinPath(const QString &folder, const QString &name)
@@ -84,7 +90,8 @@ QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &f
     item->setData(folder, PathRole);
     item->setData(static_cast<int>(depth), DepthRole);
     // A tooltip takes anything that looks like markup for markup.
-    item->setToolTip(Qt::convertFromPlainText(displayedFileName(folder), Qt::WhiteSpaceNoWrap));
+    item->setToolTip(
+        Qt::convertFromPlainText(displayedFileName(shownPath(folder)), Qt::WhiteSpaceNoWrap));
     return item;
 }
 
@@ -101,7 +108,7 @@ FolderList::FolderList(QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QAbstractItemView::doubleClicked, this, &FolderList::openRow);
     if (!setPath(QDir::currentPath()))
-        setPath(QDir::rootPath());
+        setPath(fileSystemRootOf(absoluteClean(QDir::currentPath())));
 }
 
 QString FolderList::path() const
@@ -179,7 +186,7 @@ void FolderList::applyRefresh(const QString &path, const FolderReader &reader,
 QString FolderList::chainRoot(const QString &path) const
 {
     const QString root = VolumeRegistry::instance().rootOf(path);
-    return root.isEmpty() ? QDir::rootPath() : root;
+    return root.isEmpty() ? fileSystemRootOf(path) : root;
 }
 
 void FolderList::showRows(const QStringList &subfolders)
@@ -192,7 +199,7 @@ void FolderList::showRows(const QStringList &subfolders)
     QList<QStandardItem *> rows;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &folder = chain.at(depth);
-        const QString label = depth == 0 ? folder : lastPathPart(folder);
+        const QString label = depth == 0 ? shownPath(folder) : lastPathPart(folder);
         rows << makeRow(openIcon, label, folder, depth);
     }
     for (const QString &name : subfolders)

@@ -46,7 +46,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    // The volume root the chain of parents starts at; "/" for a path on no listed volume.
+    // The volume root the chain of parents starts at; the file system's root ("/", "C:/") for a
+    // path on no listed volume.
     QString chainRoot(const QString &path) const;
     void showRows(const QStringList &subfolders);
     void openRow(const QModelIndex &index);

@@ -1,7 +1,5 @@
 #include "folderscan.h"
 
-#include "filename.h"
-
 #include <QThread>
 
 #include <algorithm>
@@ -12,50 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
 namespace varnok {
 
 namespace {
-
-enum class EntryKind { File, Folder, Other };
-
-EntryKind kindFromMode(mode_t mode)
-{
-    if (S_ISREG(mode))
-        return EntryKind::File;
-    if (S_ISDIR(mode))
-        return EntryKind::Folder;
-    return EntryKind::Other;
-}
-
-// d_type answers without touching the inode; links and file systems that leave it unknown need
-// one stat, which follows the link as opening the file later will.
-EntryKind entryKind(int folderFd, const dirent &entry)
-{
-    switch (entry.d_type) {
-    case DT_REG:
-        return EntryKind::File;
-    case DT_DIR:
-        return EntryKind::Folder;
-    case DT_LNK:
-    case DT_UNKNOWN: {
-        struct stat info = {};
-        if (fstatat(folderFd, entry.d_name, &info, 0) != 0)
-            return EntryKind::Other; // dangling link, or gone meanwhile
-        return kindFromMode(info.st_mode);
-    }
-    default:
-        return EntryKind::Other;
-    }
-}
-
-struct DirCloser
-{
-    void operator()(DIR *dir) const { closedir(dir); }
-};
 
 // Appends the case-folded form of name to keys. ASCII names, the usual case, are folded byte by
 // byte; others go through Unicode folding.
@@ -66,7 +23,7 @@ void appendFoldedKey(std::string &keys, std::string_view name)
     if (!ascii) {
         const QByteArray raw =
             QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size()));
-        keys += decodeFileName(raw).toCaseFolded().toStdString();
+        keys += decodeListedName(raw).toCaseFolded().toStdString();
         return;
     }
     for (const char c : name)
@@ -77,7 +34,7 @@ void appendFoldedKey(std::string &keys, std::string_view name)
 
 std::optional<QStringList> FolderReader::read(const QString &folder)
 {
-    std::optional<QByteArray> raw = readRaw(folder);
+    std::optional<QByteArray> raw = listFolder(folder, m_kind);
     if (!raw)
         return std::nullopt;
     if (folder != m_folder || *raw != m_raw) {
@@ -86,26 +43,6 @@ std::optional<QStringList> FolderReader::read(const QString &folder)
         m_folder = folder;
     }
     return m_names;
-}
-
-std::optional<QByteArray> FolderReader::readRaw(const QString &folder) const
-{
-    const QByteArray encoded = encodeFileName(folder);
-    std::unique_ptr<DIR, DirCloser> dir(opendir(encoded.constData()));
-    if (!dir)
-        return std::nullopt;
-    const int fd = dirfd(dir.get());
-    const EntryKind wanted = m_kind == Kind::Files ? EntryKind::File : EntryKind::Folder;
-    QByteArray names;
-    while (const dirent *entry = readdir(dir.get())) {
-        if (entry->d_name[0] == '.')
-            continue; // hidden, and the "." and ".." links
-        if (entryKind(fd, *entry) == wanted) {
-            names.append(entry->d_name);
-            names.append('\0');
-        }
-    }
-    return names;
 }
 
 // Sorted ignoring letter case, then by exact text so that the order is total. Each name is
@@ -143,7 +80,7 @@ QStringList FolderReader::decodeSorted(const QByteArray &names)
     QStringList sorted;
     sorted.reserve(static_cast<qsizetype>(keyed.size()));
     for (const Keyed &entry : keyed) {
-        sorted.append(decodeFileName(
+        sorted.append(decodeListedName(
             QByteArray::fromRawData(entry.name.data(), static_cast<qsizetype>(entry.name.size()))));
     }
     return sorted;

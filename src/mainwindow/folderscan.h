@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
 QT_BEGIN_NAMESPACE
 class QObject;
+class QUrl;
 QT_END_NAMESPACE
 
 #include <functional>
@@ -13,8 +15,9 @@ QT_END_NAMESPACE
 
 namespace varnok {
 
-// Lists one kind of entry of a folder, as the picker shows it: hidden (dot) entries are left out
-// and names are sorted ignoring letter case. Names and folders are as decodeFileName gives them,
+// Lists one kind of entry of a folder, as the picker shows it: hidden entries (dot names on Linux,
+// entries marked hidden or system on Windows) are left out and names are sorted ignoring letter
+// case. Names and folders are as decodeFileName gives them,
 // so that every name, UTF-8 or not, leads back to its own entry.
 //
 // Reads straight from the directory stream, so that a folder of a hundred thousand files costs
@@ -38,8 +41,6 @@ public:
     std::optional<QStringList> read(const QString &folder);
 
 private:
-    // The names in directory order, each followed by a NUL.
-    std::optional<QByteArray> readRaw(const QString &folder) const;
     static QStringList decodeSorted(const QByteArray &names);
 
     Kind m_kind;
@@ -47,6 +48,22 @@ private:
     QByteArray m_raw;
     QStringList m_names;
 };
+
+// What the picker asks of the file system (folderscan_posix.cpp, folderscan_win.cpp).
+
+// The names of folder's entries of kind that the picker lists, in directory order, each followed
+// by a NUL; nothing when the folder cannot be listed.
+std::optional<QByteArray> listFolder(const QString &folder, FolderReader::Kind kind);
+// A name as listFolder() gives it, as the picker and the file commands take it.
+QString decodeListedName(QByteArrayView name);
+
+// What a path leads to, following links as opening it would.
+enum class EntryKind { Missing, File, Folder, Other };
+EntryKind entryKindAt(const QString &path);
+
+// The exact path a local file URL names: on Linux a URL carries a name that is not UTF-8 as
+// percent-encoded bytes, which QUrl::toLocalFile would decode into another name.
+QString localFilePath(const QUrl &url);
 
 using FolderRead =
     std::function<void(const FolderReader &reader, const std::optional<QStringList> &names)>;

@@ -4,6 +4,7 @@
 
 #include "enterpressesbutton.h"
 #include "filename.h"
+#include "folderscan.h"
 #include "volumes.h"
 
 #include <QApplication>
@@ -20,8 +21,6 @@
 #include <algorithm>
 #include <utility>
 
-#include <sys/stat.h>
-
 namespace varnok {
 
 namespace {
@@ -32,36 +31,25 @@ constexpr qint64 progressDelayMs = 500;
 constexpr qint64 eventPassIntervalMs = 15;
 constexpr int progressSteps = 1000;
 
-// The first local file's exact path (see decodeFileName): a URL carries a name that is not
-// UTF-8 as percent-encoded bytes, which QUrl::toLocalFile would decode into another name.
+// The first local file's exact path (see localFilePath()).
 QString firstLocalPath(const QMimeData *mime)
 {
     if (!mime->hasUrls())
         return {};
     for (const QUrl &url : mime->urls()) {
         if (url.isLocalFile())
-            return decodeFileName(
-                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+            return localFilePath(url);
     }
     return {};
 }
 
-// Where path leads, by its exact name (QFileInfo would look up another name for one that is not
-// UTF-8): nothing, a folder, or anything else.
-enum class Entry { Missing, Folder, Other };
-
-Entry entryAt(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(encodeFileName(path).constData(), &info) != 0)
-        return Entry::Missing;
-    return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
-}
-
-// path without its last part; "/" for an entry of the root.
+// path without its last part; the root itself ("/", "C:/") for an entry of a root.
 QString folderOf(const QString &path)
 {
-    return path.first(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 1));
+    QString folder = path.first(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 0));
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/');
+    return folder;
 }
 
 // The window only reads a dropped path, so it takes a drop as a copy, or as a link where that
@@ -131,7 +119,7 @@ mainFrm::mainFrm(QWidget *parent)
     connectHandlers();
     connect(&m_inputBlock, &InputBlock::escapePressed, this, &mainFrm::escapeDuringRun);
     connect(m_ui->txtSave, &QLineEdit::textEdited, this, [this] { m_chosenName.clear(); });
-    // The folder list falls back to "/" from a start folder it cannot list; the file list
+    // The folder list falls back to the root from a start folder it cannot list; the file list
     // follows it from the start, as it does on every change.
     DirList_Change();
     Form_Load();
@@ -479,17 +467,17 @@ bool mainFrm::takeDrop(QDropEvent *event) const
 
 void mainFrm::openDroppedPath(const QString &path)
 {
-    const Entry dropped = entryAt(path);
-    if (dropped == Entry::Missing)
+    const EntryKind dropped = entryKindAt(path);
+    if (dropped == EntryKind::Missing)
         return;
-    const QString folder = dropped == Entry::Folder ? path : folderOf(path);
+    const QString folder = dropped == EntryKind::Folder ? path : folderOf(path);
     if (!m_ui->DirList->setPath(folder))
         return;
     // Moving the drive selector reopens the volume's last folder, which is now this one; the
     // second set only matters if the volume's folder could not be remembered.
     m_ui->drvList->setDrive(folder);
     m_ui->DirList->setPath(folder);
-    if (dropped != Entry::Folder)
+    if (dropped != EntryKind::Folder)
         showChosenName(lastPathPart(path));
 }
 

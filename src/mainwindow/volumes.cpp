@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QHash>
 #include <QMap>
-#include <QSocketNotifier>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -53,8 +52,11 @@ bool isPseudoFsType(const QString &fsType)
     return pseudo.contains(fsType);
 }
 
+// A tree that ends in "/" is a root ("/", or a drive's "C:/").
 bool isUnder(const QString &path, const QString &tree)
 {
+    if (tree.endsWith(QLatin1Char('/')))
+        return path.startsWith(tree);
     return path == tree || path.startsWith(tree + QLatin1Char('/'));
 }
 
@@ -85,12 +87,20 @@ bool isUserMediaTree(const QString &path)
 
 QString cleanRoot(const QString &root)
 {
-    return QDir::cleanPath(root);
+    return cleanVolumePath(root);
 }
 
+// A root ("/", "C:/") has no last part and goes by its whole path.
 QString lastPart(const QString &root)
 {
-    return root == QLatin1String("/") ? root : lastPathPart(root);
+    const QString part = lastPathPart(root);
+    return part.isEmpty() ? root : part;
+}
+
+// Absolute, and not one of Qt's resource paths (":/..."), which QDir counts as absolute.
+bool isAbsoluteRoot(const QString &root)
+{
+    return !root.startsWith(QLatin1Char(':')) && QDir::isAbsolutePath(root);
 }
 
 // Gives every volume whose name another one shares the name naming(root) instead.
@@ -125,17 +135,6 @@ QList<Volume> namedVolumes(const QMap<QString, MountEntry> &byRoot)
     tellApart(volumes, wholePath);
     return volumes;
 }
-
-QList<Volume> systemVolumes()
-{
-    QList<Volume> volumes = userVolumes(systemMounts());
-    if (volumes.isEmpty()) // a picker without any volume would be a dead end
-        volumes = volumesAt({QStringLiteral("/")});
-    return volumes;
-}
-
-// How long a burst of mount table changes may last before the list is read again.
-constexpr int mountBurstMs = 250;
 
 } // namespace
 
@@ -191,7 +190,7 @@ QList<Volume> volumesAt(const QStringList &roots)
 {
     QMap<QString, MountEntry> byRoot;
     for (const QString &root : roots) {
-        if (root.startsWith(QLatin1Char('/')))
+        if (isAbsoluteRoot(root))
             byRoot.insert(cleanRoot(root), {root, {}, {}, {}});
     }
     return namedVolumes(byRoot);
@@ -199,12 +198,10 @@ QList<Volume> volumesAt(const QStringList &roots)
 
 QString volumeRootOf(const QStringList &roots, const QString &path)
 {
-    const QString cleaned = QDir::cleanPath(path);
+    const QString cleaned = cleanVolumePath(path);
     QString best;
     for (const QString &root : roots) {
-        const bool matches = root == QLatin1String("/") ? cleaned.startsWith(QLatin1Char('/'))
-                                                        : isUnder(cleaned, root);
-        if (matches && root.size() > best.size())
+        if (isUnder(cleaned, root) && root.size() > best.size())
             best = root;
     }
     return best;
@@ -221,26 +218,28 @@ QList<MountEntry> systemMounts()
     return entries;
 }
 
-MountTableWatcher::MountTableWatcher(QObject *parent)
-    : QObject(parent)
-    , m_table(QStringLiteral("/proc/self/mountinfo"))
+QString cleanVolumePath(const QString &path)
 {
-    if (!m_table.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return;
-    m_notifier = new QSocketNotifier(m_table.handle(), QSocketNotifier::Exception, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &MountTableWatcher::changed);
+    QString cleaned = QDir::cleanPath(path);
+    const bool drive = cleaned.size() >= 2 && cleaned.at(1) == QLatin1Char(':') &&
+                       cleaned.at(0).isLetter() && QDir::isAbsolutePath(cleaned);
+    if (drive)
+        cleaned[0] = cleaned.at(0).toUpper();
+    return cleaned;
 }
 
-MountTableWatcher::~MountTableWatcher()
+QString fileSystemRootOf(const QString &path)
 {
-    // The notifier must let go of the descriptor before the file closes it.
-    delete m_notifier;
+    const bool drive = path.size() >= 3 && path.at(1) == QLatin1Char(':') &&
+                       path.at(2) == QLatin1Char('/') && QDir::isAbsolutePath(path);
+    return drive ? path.first(3) : QStringLiteral("/");
 }
 
 VolumeRegistry::VolumeRegistry()
 {
+    constexpr int burstMs = 250; // how long a burst may last before the one re-read
     m_refreshSoon.setSingleShot(true);
-    m_refreshSoon.setInterval(mountBurstMs);
+    m_refreshSoon.setInterval(burstMs);
     connect(&m_refreshSoon, &QTimer::timeout, this, &VolumeRegistry::refresh);
 }
 
@@ -272,9 +271,9 @@ void VolumeRegistry::setSource(Source source)
 void VolumeRegistry::loadSystemVolumes()
 {
     if (m_watcher == nullptr) {
-        m_watcher = new MountTableWatcher(this);
+        m_watcher = new VolumeWatcher(this);
         // Not restarted by later changes, so that a long burst still ends in a re-read.
-        connect(m_watcher, &MountTableWatcher::changed, this, [this] {
+        connect(m_watcher, &VolumeWatcher::changed, this, [this] {
             if (!m_refreshSoon.isActive())
                 m_refreshSoon.start();
         });

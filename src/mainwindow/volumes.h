@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,8 +7,7 @@
 #include <QTimer>
 
 #include <functional>
-
-class QSocketNotifier;
+#include <memory>
 
 namespace varnok {
 
@@ -59,28 +57,37 @@ bool isNetworkFsType(const QString &fsType);
 // The running system's mount table.
 QList<MountEntry> systemMounts();
 
-// Tells when the running system's mount table changes. The kernel marks an open mount table as
-// having an exceptional condition after each change, which poll() reports; inotify, and with it
-// QFileSystemWatcher, sees nothing, as the file is generated afresh on each read. Costs nothing
-// until a change.
-class MountTableWatcher final : public QObject
+// Path cleaned as QDir::cleanPath does, with a drive letter in upper case: Windows takes either
+// case, and the picker compares paths as text.
+QString cleanVolumePath(const QString &path);
+
+// The root of the tree the absolute, clean path lies in: its drive's "C:/" where it names a
+// drive, else "/".
+QString fileSystemRootOf(const QString &path);
+
+// The volumes the drive selector offers on the running system: on Linux its user volumes ("/"
+// alone where there are none), on Windows its drive letters.
+QList<Volume> systemVolumes();
+
+// Tells when the running system's volumes may have changed. Costs nothing until a change.
+class VolumeWatcher final : public QObject
 {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(MountTableWatcher)
+    Q_DISABLE_COPY_MOVE(VolumeWatcher)
 
 public:
-    explicit MountTableWatcher(QObject *parent = nullptr);
-    ~MountTableWatcher() override;
+    explicit VolumeWatcher(QObject *parent = nullptr);
+    ~VolumeWatcher() override;
 
-    // False where the mount table cannot be opened (no /proc); then changed() never comes.
-    bool isWatching() const { return m_notifier != nullptr; }
+    // False where the system offers no way to hear of changes; then changed() never comes.
+    bool isWatching() const;
 
 signals:
     void changed();
 
 private:
-    QFile m_table;
-    QSocketNotifier *m_notifier = nullptr;
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 // The volumes the picker currently lists, shared by the drive selector (which shows them) and the
@@ -102,8 +109,8 @@ public:
     void setRoots(const QStringList &roots);
     // Reads the volumes from source from now on, starting now.
     void setSource(Source source);
-    // Reads the running system's volumes from now on, starting now, and again whenever its
-    // mount table changes.
+    // Reads the running system's volumes from now on, starting now, and again whenever they
+    // change.
     void loadSystemVolumes();
     // Reads the source again; emits rootsChanged() when the list differs.
     void refresh();
@@ -121,7 +128,7 @@ private:
 
     Source m_source;
     QList<Volume> m_volumes;
-    MountTableWatcher *m_watcher = nullptr;
+    VolumeWatcher *m_watcher = nullptr;
     // Mount tables change in bursts (a container starting mounts dozens of file systems): one
     // re-read per burst.
     QTimer m_refreshSoon;

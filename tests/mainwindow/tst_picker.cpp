@@ -1,3 +1,4 @@
+#include "driveletters.h"
 #include "drivelist.h"
 #include "filelist.h"
 #include "filename.h"
@@ -14,8 +15,14 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <memory>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using varnok::DriveList;
 using varnok::FileList;
@@ -32,6 +39,19 @@ void touch(const QString &path)
 void makeFolder(const QString &path)
 {
     QVERIFY2(QDir().mkpath(path), qPrintable(path));
+}
+
+// A link to target. Windows gets a hard link: symbolic ones need a privilege there, and Wine
+// makes none.
+bool makeLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(link).utf16()),
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(target).utf16()), nullptr);
+#else
+    return QFile::link(target, link);
+#endif
 }
 
 QStringList entries(const FileList &list)
@@ -104,6 +124,8 @@ private slots:
     void driveChangedByUser();
     void driveKeepsSelectionAcrossNewRoots();
     void startsAtCurrentFolder();
+    void driveLettersOpenOrStay_data();
+    void driveLettersOpenOrStay();
 
 private:
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
@@ -120,12 +142,16 @@ void TestPicker::init()
     for (const char *name : {"notes.txt", "README", "Data.TXT", "report.doc", "secret.enc",
                              "archive.tar.gz", ".hidden", ".hidden.txt"})
         touch(path(QString::fromUtf8(name)));
+#ifndef Q_OS_WIN // no named pipes in a folder there
     // Not a file one could encrypt: reading a pipe would wait for a writer forever.
     QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("pipe.txt"))).constData(), 0600), 0);
+#endif
     makeFolder(path(QStringLiteral("folder.txt")));
     makeFolder(path(QStringLiteral(".git")));
-    QVERIFY(QFile::link(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.txt"))));
-    QVERIFY(QFile::link(path(QStringLiteral("gone")), path(QStringLiteral("dangling.txt"))));
+    QVERIFY(makeLink(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.txt"))));
+#ifndef Q_OS_WIN // a hard link cannot dangle
+    QVERIFY(makeLink(path(QStringLiteral("gone")), path(QStringLiteral("dangling.txt"))));
+#endif
 }
 
 void TestPicker::fileListFilters_data()
@@ -166,7 +192,11 @@ void TestPicker::fileListSortsIgnoringCase()
         touch(sub + QLatin1Char('/') + QString::fromUtf8(name));
     FileList list;
     list.setFolder(sub);
+#ifdef Q_OS_WIN // names that differ only in case name one file there
+    QCOMPARE(entries(list), (QStringList{"a.txt", "b.txt", "C.txt", "Äa.txt", "äB.txt"}));
+#else
     QCOMPARE(entries(list), (QStringList{"A.txt", "a.txt", "b.txt", "C.txt", "Äa.txt", "äB.txt"}));
+#endif
 }
 
 void TestPicker::fileListRereadsOnEverySet()
@@ -292,8 +322,8 @@ void TestPicker::folderChainThenSortedSubfolders()
     QVERIFY(folders.setPath(deep + QStringLiteral("/zeta/..")));
     QCOMPARE(changed.count(), 1); // before setPath returned
     QCOMPARE(folders.path(), deep);
-    QCOMPARE(rowTexts(folders.model()),
-             (QStringList{m_dir.path(), "a", "b", "Alpha", "beta", "zeta"}));
+    QCOMPARE(rowTexts(folders.model()), (QStringList{QDir::toNativeSeparators(m_dir.path()), "a",
+                                                     "b", "Alpha", "beta", "zeta"}));
     QCOMPARE(folders.currentIndex().row(), 2); // the current folder is the highlighted row
 
     QVERIFY(folders.setPath(deep)); // same folder: re-listed, but no change
@@ -302,7 +332,8 @@ void TestPicker::folderChainThenSortedSubfolders()
     // A path on no listed volume is chained from the file system's root.
     drives.setVolumeRoots({path(QStringLiteral("elsewhere"))});
     QVERIFY(folders.setPath(deep));
-    QCOMPARE(folders.model()->index(0, 0).data().toString(), QStringLiteral("/"));
+    QCOMPARE(folders.model()->index(0, 0).data().toString(),
+             QDir::toNativeSeparators(varnok::fileSystemRootOf(deep)));
 }
 
 void TestPicker::folderRefusesWhatItCannotList_data()
@@ -318,8 +349,12 @@ void TestPicker::folderRefusesWhatItCannotList()
 {
     QFETCH(QString, target);
     if (target == QLatin1String("locked")) {
+#ifdef Q_OS_WIN
+        QSKIP("a folder is locked by its access list there, not by permission bits");
+#else
         if (geteuid() == 0)
             QSKIP("permissions do not stop root from listing a folder");
+#endif
         makeFolder(path(target));
         QVERIFY(QFile::setPermissions(path(target), QFileDevice::WriteOwner));
     }
@@ -386,7 +421,7 @@ void TestPicker::folderRemembersLastFolderPerVolume()
     QVERIFY(folders.setPath(volumeB + QStringLiteral("/z")));
     QVERIFY(folders.setDrive(volumeA));
     QCOMPARE(folders.path(), volumeA + QStringLiteral("/x/y"));
-    QCOMPARE(rowTexts(folders.model()).first(), volumeA);
+    QCOMPARE(rowTexts(folders.model()).first(), QDir::toNativeSeparators(volumeA));
     QVERIFY(folders.setDrive(volumeB));
     QCOMPARE(folders.path(), volumeB + QStringLiteral("/z"));
     QCOMPARE(changed.count(), 5);
@@ -456,7 +491,8 @@ void TestPicker::driveNamesFitAndTellVolumesApart()
         QVERIFY2(drives.fontMetrics().horizontalAdvance(drives.currentText()) <= room,
                  qPrintable(drives.currentText()));
         // Tooltips are rich text, so the path is shown escaped.
-        const QString shownRoot = varnok::displayedFileName(roots.at(row));
+        const QString shownRoot =
+            varnok::displayedFileName(QDir::toNativeSeparators(roots.at(row)));
         QCOMPARE(tipText(drives.toolTip()), shownRoot);
         QCOMPARE(tipText(drives.itemData(row, Qt::ToolTipRole).toString()), shownRoot);
         shown << drives.currentText();
@@ -501,15 +537,86 @@ void TestPicker::startsAtCurrentFolder()
     FolderList folders;
     FileList files;
     QDir::setCurrent(previous);
-    // The mounted volumes, or "/" alone where none is (a plain chroot, "/" no mount point).
-    QStringList roots = varnok::userVolumeRoots(varnok::systemMounts());
-    if (roots.isEmpty())
-        roots << QStringLiteral("/");
+    // The mounted volumes, or "/" alone where none is (a plain chroot, "/" no mount point);
+    // the drive letters on Windows.
+    QStringList roots;
+    for (const varnok::Volume &volume : varnok::systemVolumes())
+        roots << volume.root;
     for (const QString &root : roots)
         QVERIFY2(drives.findData(root) >= 0, qPrintable(root));
     QCOMPARE(drives.drive(), varnok::volumeRootOf(roots, m_dir.path()));
     QCOMPARE(folders.path(), path(QStringLiteral("folder.txt")));
     QCOMPARE(files.folder(), path(QStringLiteral("folder.txt")));
+}
+
+namespace {
+
+#ifdef Q_OS_WIN
+// A drive letter for a folder that is not there, as an empty card reader is: listed, unreadable.
+struct UnreadableDrive
+{
+    explicit UnreadableDrive(const QString &root)
+        : letter(QDir::toNativeSeparators(root.left(2)).toStdWString())
+    {
+        defined = DefineDosDeviceW(0, letter.c_str(), L"C:\\varnok-nothing-here");
+    }
+    ~UnreadableDrive()
+    {
+        if (defined)
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter.c_str(), nullptr);
+    }
+    std::wstring letter;
+    bool defined = false;
+};
+#endif
+
+} // namespace
+
+// Under Wine, C: is the prefix's own drive and Z: the Unix root.
+void TestPicker::driveLettersOpenOrStay_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("C:") << "C:/" << true;
+    QTest::newRow("Z:") << "Z:/" << true;
+    QTest::newRow("a letter no drive has") << "free" << false;
+    QTest::newRow("a drive that cannot be read") << "unreadable" << false;
+}
+
+void TestPicker::driveLettersOpenOrStay()
+{
+#ifndef Q_OS_WIN
+    QSKIP("drive letters are Windows's");
+#else
+    QFETCH(QString, kind);
+    QFETCH(bool, opens);
+    const QString root = kind.endsWith(QLatin1Char('/')) ? kind : freeDriveLetter();
+    QVERIFY(!root.isEmpty());
+    std::unique_ptr<UnreadableDrive> unreadable;
+    if (kind == QLatin1String("unreadable")) {
+        unreadable = std::make_unique<UnreadableDrive>(root);
+        if (!unreadable->defined)
+            QSKIP("this system lets no drive letter be defined");
+    }
+    DriveList drives; // the system's drives
+    FolderList folders;
+    const QString start = folders.path();
+    const int row = drives.findData(root);
+    QCOMPARE(row >= 0, kind != QLatin1String("free"));
+    if (row >= 0) {
+        // "c:", or "c: [label]" once the label has been read.
+        QVERIFY2(drives.itemText(row).startsWith(root.left(2).toLower()),
+                 qPrintable(drives.itemText(row)));
+        QCOMPARE(tipText(drives.itemData(row, Qt::ToolTipRole).toString()),
+                 varnok::displayedFileName(QDir::toNativeSeparators(root)));
+    }
+    QCOMPARE(folders.setDrive(root), opens);
+    // A drive opens on its folder last shown: the start folder on the start drive.
+    if (!opens)
+        QCOMPARE(folders.path(), start);
+    else
+        QCOMPARE(folders.path(), start.startsWith(root) ? start : root);
+#endif
 }
 
 QTEST_MAIN(TestPicker)
