@@ -158,6 +158,7 @@ private:
         });
     }
     bool loadKeyboardMap();
+    bool makeWinePrefix();
     bool startProgram(const Program &program);
     bool endProgram();
     bool startServer(const QString &server);
@@ -173,6 +174,7 @@ private:
     bool makeBigFile();
 
     std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<QTemporaryDir> m_winePrefix;
     QProcess m_server;
     QProcess m_windowManager;
     QProcess m_program;
@@ -208,7 +210,24 @@ void TestEndToEnd::initTestCase()
 
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
+    if (windowsMode())
+        QVERIFY2(makeWinePrefix(), "could not make a Wine prefix");
     QVERIFY(startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
+}
+
+// A Wine prefix of the run's own: Wine ties a prefix's windows to the X server of the first
+// program it ran, and an earlier run's server is gone.
+bool TestEndToEnd::makeWinePrefix()
+{
+    m_winePrefix = std::make_unique<QTemporaryDir>();
+    if (!m_winePrefix->isValid())
+        return false;
+    m_env.insert(QStringLiteral("VARNOK_WINEPREFIX"), m_winePrefix->path());
+    QProcess boot;
+    boot.setProcessEnvironment(m_env);
+    boot.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    boot.start(QStringLiteral(VARNOK_WINE_RUN), words("wineboot --init"));
+    return boot.waitForFinished(180000) && boot.exitCode() == 0;
 }
 
 // A US map with keys for the letters of pass1252 (tests/e2e/xkb/symbols/passwordkeys) added.
@@ -308,6 +327,15 @@ void TestEndToEnd::cleanupTestCase()
         if (!process->waitForFinished(5000))
             process->kill();
         process->waitForFinished(5000);
+    }
+    if (m_winePrefix) { // its server goes before its files
+        QProcess server;
+        QProcessEnvironment env = m_env;
+        env.insert(QStringLiteral("WINEPREFIX"), m_winePrefix->path());
+        server.setProcessEnvironment(env);
+        server.start(QStringLiteral("wineserver"), words("--kill"));
+        server.waitForFinished(10000);
+        m_winePrefix.reset();
     }
 }
 
