@@ -1,6 +1,7 @@
 #include "cryptstream.h"
 
-#include <QFileDevice>
+#include "writeback.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -14,10 +15,6 @@
 #include <span>
 #include <thread>
 #include <vector>
-
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#endif
 
 namespace varnok {
 
@@ -64,12 +61,6 @@ bool writeFully(QIODevice &out, const std::uint8_t *data, qint64 length)
     return true;
 }
 
-int fileHandle(QIODevice &device)
-{
-    const auto *file = qobject_cast<QFileDevice *>(&device);
-    return file ? file->handle() : -1;
-}
-
 // The devices' side of the stream. A thread of its own reads blocks ahead into a small ring and
 // writes out those the cipher is done with, so that the calling thread, which keeps the cipher
 // and the progress reports, spends its time on the cipher. Every hand-over of a block between
@@ -82,7 +73,7 @@ public:
         , m_out(out)
         // Not zeroed: pages of the ring that a short input never reaches are never touched.
         , m_ring(std::make_unique_for_overwrite<std::uint8_t[]>(ringBlocks * cryptBlockSize))
-        , m_outHandle(fileHandle(out))
+        , m_writeback(out)
         , m_thread([this] { moveBlocks(); })
     {}
 
@@ -213,15 +204,11 @@ private:
     CryptStreamResult writeBlock(std::span<const std::uint8_t> bytes)
     {
         const qint64 length = qint64(bytes.size());
-        [[maybe_unused]] const qint64 at = m_out.pos();
+        const qint64 at = m_out.pos();
         if (!writeFully(m_out, bytes.data(), length))
             return failed(Failure::Write, m_out);
-#ifdef Q_OS_LINUX
-        // Start putting the block on disk now, beside the cipher, rather than all of them at the
-        // final flush. Only a hint: the final flush still checks that everything arrived.
-        if (m_outHandle >= 0)
-            ::sync_file_range(m_outHandle, at, length, SYNC_FILE_RANGE_WRITE);
-#endif
+        if (std::optional<QString> reason = m_writeback.written(at, length))
+            return {Failure::Write, *reason};
         return {};
     }
 
@@ -229,7 +216,7 @@ private:
     QIODevice &m_out;
     const std::unique_ptr<std::uint8_t[]> m_ring;
     std::array<qint64, ringBlocks> m_lengths{}; // bytes held by each slot
-    const int m_outHandle;
+    OutputWriteback m_writeback;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -102,6 +102,20 @@ extern "C" int fdatasync(int fd)
     return armedSync(realFdatasync, fd);
 }
 
+extern "C" int sync_file_range(int fd, off64_t offset, off64_t length, unsigned int flags)
+{
+    static auto *const realCall =
+        syscallfaults::real<int(int, off64_t, off64_t, unsigned int)>("sync_file_range");
+    // Only a call that waits for earlier writes learns that they failed.
+    if ((flags & SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        if (const int error = syscallfaults::faultFor(Call::Writeback, fd)) {
+            errno = error;
+            return -1;
+        }
+    }
+    return realCall(fd, offset, length, flags);
+}
+
 extern "C" int close(int fd)
 {
     static auto *const realClose = syscallfaults::real<int(int)>("close");

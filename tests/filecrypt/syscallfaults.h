@@ -9,9 +9,10 @@
 // replaced for the whole program; they behave as usual until a fault is armed.
 namespace syscallfaults {
 
-// Sync: fsync and fdatasync; TmpFile: openat of an unnamed file (O_TMPFILE), matched by the
-// folder's path, as on a file system that has no unnamed files.
-enum class Call { Sync, Close, TmpFile };
+// Sync: fsync and fdatasync; Writeback: sync_file_range where it waits for blocks written
+// earlier, as when one of them did not reach the disk; TmpFile: openat of an unnamed file (O_TMPFILE), matched by the folder's
+// path, as on a file system that has no unnamed files.
+enum class Call { Sync, Writeback, Close, TmpFile };
 
 // From now on, `call` on a descriptor whose path `strikes` fails with `error`. A close still
 // frees the descriptor, as Linux does when close reports an error.

@@ -1087,19 +1087,27 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
-    // Failures that only the last steps see: the data cannot be synced to disk, or closing the
-    // file reports a lost write. The old output stays as it was and the user learns why.
+    // Failures that only the last steps see: the data cannot be synced to disk, a block's
+    // writeback fails (reported once, so the final sync would not see it), or closing the file
+    // reports a lost write. The old output stays as it was and the user learns why.
     void failedSyncOrCloseLeavesNoTrace_data()
     {
         QTest::addColumn<int>("call");
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<qint64>("size");
         using syscallfaults::Call;
-        QTest::newRow("sync: input/output error") << int(Call::Sync) << EIO << "Input/output error";
-        QTest::newRow("sync: disk full") << int(Call::Sync) << ENOSPC << "No space left on device";
-        QTest::newRow("sync: quota") << int(Call::Sync) << EDQUOT << "Disk quota exceeded";
+        QTest::newRow("sync: input/output error")
+            << int(Call::Sync) << EIO << "Input/output error" << block + 1;
+        QTest::newRow("sync: disk full")
+            << int(Call::Sync) << ENOSPC << "No space left on device" << block + 1;
+        QTest::newRow("sync: quota")
+            << int(Call::Sync) << EDQUOT << "Disk quota exceeded" << block + 1;
+        // Long enough for the run to wait for its first blocks' writeback.
+        QTest::newRow("writeback: input/output error")
+            << int(Call::Writeback) << EIO << "Input/output error" << 24 * block;
         QTest::newRow("close: input/output error")
-            << int(Call::Close) << EIO << "Input/output error";
+            << int(Call::Close) << EIO << "Input/output error" << block + 1;
     }
 
     void failedSyncOrCloseLeavesNoTrace()
@@ -1107,7 +1115,8 @@ private slots:
         QFETCH(int, call);
         QFETCH(int, error);
         QFETCH(QString, reason);
-        QVERIFY(writeAll(path("in"), randomBytes(block + 1)));
+        QFETCH(qint64, size);
+        QVERIFY(writeAll(path("in"), randomBytes(size)));
         QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         const auto before = snapshot();
