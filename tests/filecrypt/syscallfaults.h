@@ -10,8 +10,8 @@
 namespace syscallfaults {
 
 // Sync: fsync and fdatasync; Writeback: sync_file_range where it waits for blocks written
-// earlier, as when one of them did not reach the disk; TmpFile: openat of an unnamed file (O_TMPFILE), matched by the folder's
-// path, as on a file system that has no unnamed files.
+// earlier, as when one of them did not reach the disk; TmpFile: openat of an unnamed file
+// (O_TMPFILE), matched by the folder's path, as on a file system that has no unnamed files.
 enum class Call { Sync, Writeback, Close, TmpFile };
 
 // From now on, `call` on a descriptor whose path `strikes` fails with `error`. A close still
