@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine for Varnok (installing what is missing), builds it, and then
 #   run        starts the program
 #   test       runs the whole test suite: the Linux build's, then the Windows build's under Wine
-#              (the first run builds the Windows Qt, about 40 minutes on two cores; later runs reuse it)
+#              (the first run builds the Windows Qt, 20 to 40 minutes on two cores; later runs reuse it)
 #   sanitize   runs the whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   bench      runs the benchmarks (release build)
 #   package    builds the Debian package build/package/varnok_<version>_<arch>.deb and runs lintian on it

@@ -2,7 +2,7 @@
 # Builds Qt for 64-bit Windows (shared libraries, mingw-w64) from Debian's own qt6-base source,
 # the very version the Linux build uses, and prints the install prefix. The result is cached under
 # ~/.cache/varnok/, keyed by the Qt version and by this recipe, so only the first call builds
-# (1,052 steps, 64 CPU-minutes: about 40 minutes on two idle cores); later calls print the
+# (1,052 steps, 33 to 64 CPU-minutes: 20 to 40 minutes on two idle cores); later calls print the
 # cached prefix at once.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
