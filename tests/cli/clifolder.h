@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace clifolder {
@@ -30,7 +31,8 @@ inline QByteArray keyOf(const QString &password)
 inline bool create(const QDir &folder, const QStringList &names)
 {
     for (const QString &name : names)
-        if (!testfiles::writeAll(folder.filePath(name), original(name)))
+        if (!folder.mkpath(QFileInfo(name).path()) ||
+            !testfiles::writeAll(folder.filePath(name), original(name)))
             return false;
     return true;
 }

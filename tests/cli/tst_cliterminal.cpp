@@ -1,5 +1,6 @@
-// The real varnok-cli on a pseudo-terminal, as someone at a terminal or a shell script runs
-// it: what it asks, what it shows of what is typed, and what a signal leaves behind.
+// The real varnok-cli on a pseudo-terminal, as someone at a terminal or a bash script runs it:
+// what it asks, what it shows of what is typed, what a script gives it, and what Ctrl+C
+// leaves behind.
 
 #include "clifolder.h"
 
@@ -9,77 +10,61 @@
 #include <QTest>
 
 #include <csignal>
-#include <vector>
 
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <utmp.h>
 
 namespace {
 
 constexpr int timeoutMs = 60000; // a loaded machine, or a sanitizer build
 
-// One program on a terminal of its own: its standard streams and controlling terminal.
+// A bash command line in folder, on a terminal of its own: its standard streams and its
+// controlling terminal, so that Ctrl+C typed there interrupts it.
 class Session final
 {
 public:
-    ~Session()
+    Session(const QString &line, const QString &folder)
     {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        for (const int fd : {m_master, m_slave})
-            if (fd >= 0)
-                ::close(fd);
-    }
-
-    bool start(const QStringList &command, const QString &folder)
-    {
-        std::vector<QByteArray> words;
-        for (const QString &word : command)
-            words.push_back(word.toUtf8());
-        std::vector<char *> argv;
-        for (QByteArray &word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
+        const QByteArray command = line.toUtf8();
         const QByteArray where = folder.toUtf8();
-        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
-            return false;
-        m_pid = ::fork();
+        m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
         if (m_pid == 0) {
-            ::close(m_master);
-            if (::chdir(where.constData()) == 0 && ::login_tty(::dup(m_slave)) == 0)
-                ::execvp(argv[0], argv.data());
+            if (::chdir(where.constData()) == 0)
+                ::execlp("bash", "bash", "-c", command.constData(), nullptr);
             ::_exit(127);
         }
-        return m_pid > 0;
     }
+    ~Session()
+    {
+        if (m_pid > 0 && ::kill(m_pid, SIGKILL) == 0)
+            ::waitpid(m_pid, nullptr, 0);
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    Q_DISABLE_COPY_MOVE(Session)
 
-    // Reads what the program writes until text comes (after what an earlier call found).
+    bool started() const { return m_pid > 0; }
+
+    // Reads what is written to the terminal until text comes, after what was found before.
     bool expect(const QByteArray &text)
     {
         QElapsedTimer clock;
         clock.start();
-        for (qsizetype at = -1; (at = output.indexOf(text, m_seen)) < 0;) {
-            if (clock.elapsed() > timeoutMs)
-                return false;
+        qsizetype at = -1;
+        while ((at = output.indexOf(text, m_seen)) < 0 && clock.elapsed() < timeoutMs)
             readOutput(50);
-        }
-        m_seen = output.indexOf(text, m_seen) + text.size();
-        return true;
+        m_seen = at + text.size();
+        return at >= 0;
     }
-    void type(const QByteArray &bytes)
+    bool type(const QByteArray &keys)
     {
-        QCOMPARE(::write(m_master, bytes.data(), bytes.size()), bytes.size());
+        return ::write(m_master, keys.data(), keys.size()) == keys.size();
     }
-    void signal(int number) { ::kill(m_pid, number); }
 
-    // The wait status once the program has ended, reading its output meanwhile; -1 if it has
-    // not ended in time.
+    // The wait status once the command has ended, or -1 when it does not end in time.
     int wait()
     {
         QElapsedTimer clock;
@@ -95,10 +80,11 @@ public:
         return status;
     }
 
+    // The terminal's own settings, which a program shares with its parent shell.
     bool echoes() const
     {
         termios settings{};
-        return ::tcgetattr(m_slave, &settings) == 0 && (settings.c_lflag & ECHO);
+        return ::tcgetattr(m_master, &settings) == 0 && (settings.c_lflag & ECHO);
     }
 
     QByteArray output;
@@ -108,25 +94,18 @@ private:
     {
         pollfd ready{m_master, POLLIN, 0};
         char buffer[4096];
-        while (::poll(&ready, 1, waitMs) > 0 && (ready.revents & POLLIN)) {
-            const ssize_t got = ::read(m_master, buffer, sizeof buffer);
-            if (got <= 0)
+        for (ssize_t got = 0; ::poll(&ready, 1, waitMs) > 0 && (ready.revents & POLLIN);
+             waitMs = 0) {
+            if ((got = ::read(m_master, buffer, sizeof buffer)) <= 0)
                 return;
             output.append(buffer, got);
-            waitMs = 0;
         }
     }
 
     pid_t m_pid = -1;
     int m_master = -1;
-    int m_slave = -1;
     qsizetype m_seen = 0;
 };
-
-QStringList entries(const QDir &folder)
-{
-    return folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
 
 } // namespace
 
@@ -137,166 +116,100 @@ class TestCliTerminal : public QObject
 private slots:
     void initTestCase()
     {
-        // The scripts call it by name, as the README's examples do.
+        // Called by its name, as the README's examples call it.
         qputenv("PATH",
                 QFileInfo(QStringLiteral(VARNOK_CLI)).path().toUtf8() + ':' + qgetenv("PATH"));
-        QVERIFY(m_root.isValid());
     }
-    void init()
-    {
-        for (const QString &name : entries(folder()))
-            QVERIFY(QFile::remove(folder().filePath(name)));
-    }
-
-    void terminalSession_data();
-    void terminalSession();
-    void signalEndsTheRun_data();
-    void signalEndsTheRun();
-    void script_data();
-    void script();
-
-private:
-    QDir folder() const { return QDir(m_root.path()); }
-
-    QTemporaryDir m_root;
+    void session_data();
+    void session();
 };
 
-// Each row: the command line; the files made beforehand; what to wait for and what to type
-// then, in turns; the exit status and the files afterwards (the key: "secret").
-void TestCliTerminal::terminalSession_data()
+// Each row: a bash command line; the files made beforehand ("big.bin" made 3 GiB and sparse, to
+// be under way for seconds); what to wait for on the terminal and then type, in turns; the exit
+// status (negative: ended by that signal); the files afterwards and the password they are
+// encrypted with.
+void TestCliTerminal::session_data()
 {
-    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QStringList>("turns");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("after");
-
-    const QStringList twice{"Password: ", "secret", "Password again: ", "secret"};
-    QTest::newRow("encrypt asks twice, showing nothing typed")
-        << "encrypt a.txt" << QStringList{"a.txt"} << twice << 0
-        << QStringList{"a.txt.enc=rc4 a.txt"};
-    QTest::newRow("passwords that differ")
-        << "encrypt a.txt" << QStringList{"a.txt"}
-        << QStringList{"Password: ", "secret", "Password again: ", "Secret", "do not match", ""}
-        << 1 << QStringList{"a.txt.enc=missing"};
-    QTest::newRow("decrypt asks once; replace? n")
-        << "decrypt a.txt.enc" << QStringList{"a.txt.enc", "a.txt"}
-        << QStringList{"Password: ", "secret", "? [y/N] ", "n", "was kept", ""} << 1
-        << QStringList{"a.txt=original"};
-    QTest::newRow("replace? y") << "encrypt a.txt" << QStringList{"a.txt", "a.txt.enc"}
-                                << twice + QStringList{"? [y/N] ", "y"} << 0
-                                << QStringList{"a.txt.enc=rc4 a.txt"};
-}
-
-void TestCliTerminal::terminalSession()
-{
-    QFETCH(QString, arguments);
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, turns);
-    QFETCH(int, status);
-    QFETCH(QStringList, after);
-    QVERIFY(clifolder::create(folder(), present));
-    Session session;
-    QVERIFY(session.start(QStringList{VARNOK_CLI} + arguments.split(u' '), folder().path()));
-    for (qsizetype k = 0; k + 1 < turns.size(); k += 2) {
-        QVERIFY2(session.expect(turns[k].toUtf8()), session.output.constData());
-        if (!turns[k + 1].isEmpty())
-            session.type(turns[k + 1].toUtf8() + '\n');
-    }
-    const int ended = session.wait();
-    QVERIFY2(WIFEXITED(ended) && WEXITSTATUS(ended) == status, session.output.constData());
-    QVERIFY2(!session.output.contains("ecret"), "the password was shown");
-    QVERIFY(session.echoes());
-    QCOMPARE(clifolder::firstMismatch(folder(), after, QStringLiteral("secret")), QString());
-}
-
-void TestCliTerminal::signalEndsTheRun_data()
-{
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("typed"); // as Ctrl+C on the terminal, else sent
-    QTest::addColumn<bool>("atPrompt");
-    QTest::newRow("Ctrl+C at the password prompt") << SIGINT << true << true;
-    QTest::newRow("Ctrl+C mid-run") << SIGINT << true << false;
-    QTest::newRow("SIGTERM mid-run") << SIGTERM << false << false;
-    QTest::newRow("SIGHUP mid-run") << SIGHUP << false << false;
-}
-
-// The program ends by the signal itself, with the folder as it was and echo on.
-void TestCliTerminal::signalEndsTheRun()
-{
-    QFETCH(int, signal);
-    QFETCH(bool, typed);
-    QFETCH(bool, atPrompt);
-    QFile big(folder().filePath(QStringLiteral("big.bin"))); // sparse: costs no disk
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(3) << 30));
-    big.close();
-    Session session;
-    QVERIFY(session.start({VARNOK_CLI, "encrypt", "big.bin"}, folder().path()));
-    QVERIFY(session.expect("Password: "));
-    if (!atPrompt) {
-        session.type("secret\n");
-        QVERIFY(session.expect("Password again: "));
-        session.type("secret\n");
-        // The progress line, once the run is under way.
-        QVERIFY2(session.expect("MiB/s"), session.output.constData());
-    }
-    if (typed)
-        session.type("\x03");
-    else
-        session.signal(signal);
-    const int ended = session.wait();
-    QVERIFY2(WIFSIGNALED(ended) && WTERMSIG(ended) == signal, session.output.constData());
-    QCOMPARE(entries(folder()), QStringList{"big.bin"});
-    QVERIFY(session.echoes());
-}
-
-// Each row: a bash command line, what is typed on the terminal, its exit status, the files
-// made beforehand and afterwards, and the key these are encrypted with.
-void TestCliTerminal::script_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QStringList>("after");
     QTest::addColumn<QString>("password");
 
+    const QStringList twice{"Password: ", "secret\n", "Password again: ", "secret\n"};
+    QTest::newRow("encrypt asks twice, showing nothing typed")
+        << "varnok-cli encrypt a.txt" << QStringList{"a.txt"} << twice << 0
+        << QStringList{"a.txt.enc=rc4 a.txt"} << "secret";
+    QTest::newRow("passwords that differ")
+        << "varnok-cli encrypt a.txt" << QStringList{"a.txt"}
+        << QStringList{"Password: ", "secret\n", "Password again: ", "Secret\n"} << 1
+        << QStringList{"a.txt.enc=missing"} << "ecret";
+    QTest::newRow("decrypt asks once; replace? n")
+        << "varnok-cli decrypt a.txt.enc" << QStringList{"a.txt.enc", "a.txt"}
+        << QStringList{"Password: ", "secret\n", "? [y/N] ", "n\n", "was kept", ""} << 1
+        << QStringList{"a.txt=original"} << "secret";
+    QTest::newRow("replace? y") << "varnok-cli encrypt a.txt" << QStringList{"a.txt", "a.txt.enc"}
+                                << twice + QStringList{"? [y/N] ", "y\n"} << 0
+                                << QStringList{"a.txt.enc=rc4 a.txt"} << "secret";
+    QTest::newRow("Ctrl+C at the password prompt")
+        << "varnok-cli encrypt a.txt" << QStringList{"a.txt"} << QStringList{"Password: ", "\x03"}
+        << -SIGINT << QStringList{"a.txt.enc=missing"} << "secret";
+    QTest::newRow("Ctrl+C mid-run, after the progress line")
+        << "varnok-cli encrypt big.bin" << QStringList{"big.bin"}
+        << twice + QStringList{"MiB/s", "\x03"} << -SIGINT << QStringList{"big.bin.enc=missing"}
+        << "secret";
+
+    // Scripts: standard input a pipe, so no prompt; standard error still the terminal.
     QTest::newRow("the README's loop decrypts every .enc file in a folder")
-        << R"(read -rs pw && for f in *.enc; do printf '%s\n' "$pw" | varnok-cli decrypt -- "$f"; done)"
-        << "secret" << 0 << QStringList{"a.txt.enc", "b.txt.enc"}
-        << QStringList{"a.txt=rc4 a.txt.enc", "b.txt=rc4 b.txt.enc"} << "secret";
-    // 16 characters whose key bytes are their Windows-1252 codes, given as those bytes.
+        << R"(read -rsp 'Password: ' pw && echo && for f in old/*.enc; do printf '%s\n' "$pw" | varnok-cli decrypt -- "$f"; done)"
+        << QStringList{"old/a.txt.enc", "old/b.txt.enc"} << QStringList{"Password: ", "secret\n"}
+        << 0 << QStringList{"old/a.txt=rc4 old/a.txt.enc", "old/b.txt=rc4 old/b.txt.enc"}
+        << "secret";
+    // 16 characters given as their Windows-1252 codes, which are the key bytes.
     QTest::newRow("Windows-1252 bytes, keyed as openssl keys them")
         << "printf 'P\\344ssw\\366rd\\200 16 ch.\\n' | varnok-cli encrypt -- a.txt && openssl enc "
            "-rc4 -nosalt -K 50e4737377f67264802031362063682e -provider legacy -provider default "
            "-in a.txt -out a.openssl"
-        << "" << 0 << QStringList{"a.txt"}
+        << QStringList{"a.txt"} << QStringList() << 0
         << QStringList{"a.txt.enc=rc4 a.txt", "a.openssl=rc4 a.txt"}
         << "P\u00e4ssw\u00f6rd\u20ac 16 ch.";
     QTest::newRow("UTF-8; an output that exists is kept")
         << "printf 'P\u00e4ssw\u00f6rd\u20ac\\n' | varnok-cli encrypt a.txt b.txt"
-        << "" << 1 << QStringList{"a.txt", "b.txt", "b.txt.enc"}
+        << QStringList{"a.txt", "b.txt", "b.txt.enc"} << QStringList() << 1
         << QStringList{"a.txt.enc=rc4 a.txt", "b.txt.enc=original"} << "P\u00e4ssw\u00f6rd\u20ac";
 }
 
-// Standard input a pipe, standard error the terminal: no prompt, and only the messages.
-void TestCliTerminal::script()
+// Whatever happens, the password is never shown, echo is on at the end, and no staged file
+// is left.
+void TestCliTerminal::session()
 {
     QFETCH(QString, line);
-    QFETCH(QString, typed);
-    QFETCH(int, status);
     QFETCH(QStringList, present);
+    QFETCH(QStringList, turns);
+    QFETCH(int, status);
     QFETCH(QStringList, after);
     QFETCH(QString, password);
-    QVERIFY(clifolder::create(folder(), present));
-    Session session;
-    QVERIFY(session.start({"bash", "-c", line}, folder().path()));
-    if (!typed.isEmpty())
-        session.type(typed.toUtf8() + '\n');
+    QTemporaryDir root;
+    const QDir folder(root.path());
+    QVERIFY(clifolder::create(folder, present));
+    if (present.contains(QStringLiteral("big.bin")))
+        QVERIFY(QFile::resize(folder.filePath(QStringLiteral("big.bin")), qint64(3) << 30));
+
+    Session session(line, folder.path());
+    QVERIFY(session.started());
+    for (qsizetype k = 0; k + 1 < turns.size(); k += 2) {
+        QVERIFY2(session.expect(turns[k].toUtf8()), session.output.constData());
+        QVERIFY(session.type(turns[k + 1].toUtf8()));
+    }
     const int ended = session.wait();
-    QVERIFY2(WIFEXITED(ended) && WEXITSTATUS(ended) == status, session.output.constData());
-    QVERIFY2(!session.output.contains("Password"), session.output.constData());
-    QCOMPARE(clifolder::firstMismatch(folder(), after, password), QString());
+    QVERIFY2(status < 0 ? WIFSIGNALED(ended) && WTERMSIG(ended) == -status
+                        : WIFEXITED(ended) && WEXITSTATUS(ended) == status,
+             session.output.constData());
+    QVERIFY2(!session.output.contains(password.toUtf8()), "the password was shown");
+    QVERIFY(session.echoes());
+    QVERIFY(folder.entryList({QStringLiteral(".varnok-*")}, QDir::Files | QDir::Hidden).isEmpty());
+    QCOMPARE(clifolder::firstMismatch(folder, after, password), QString());
 }
 
 QTEST_GUILESS_MAIN(TestCliTerminal)
