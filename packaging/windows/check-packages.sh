@@ -46,7 +46,7 @@ strings -el "$exe" | grep -qx "$version" || fail "varnok.exe does not carry vers
 # varnok-cli.exe, beside it, writes to the console it is started from, which only a console
 # program has.
 grep -qx "$top/varnok-cli.exe" <<<"$listed" || fail "the zip lacks varnok-cli.exe"
-x86_64-w64-mingw32-objdump -p "$unpacked/$top/varnok-cli.exe" | grep -q 'Subsystem.*(Windows CUI)' ||
+[[ $(x86_64-w64-mingw32-objdump -p "$unpacked/$top/varnok-cli.exe") == *"(Windows CUI)"* ]] ||
     fail "varnok-cli.exe is not a console program"
 
 # The installer, silently, into the test's Wine prefix; then the uninstaller.

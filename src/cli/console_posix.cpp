@@ -72,9 +72,10 @@ public:
         // A signal that came before the handler is in the pipe to ExitSignals: acted on here,
         // while echo is on.
         QCoreApplication::processEvents();
+        m_active = true;
         termios hidden = shownInput;
         hidden.c_lflag &= ~tcflag_t(ECHO);
-        m_active = ::tcsetattr(STDIN_FILENO, TCSANOW, &hidden) == 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &hidden);
         // One that came since has put echo back already, too early.
         if (signalSeen)
             ::tcsetattr(STDIN_FILENO, TCSANOW, &shownInput);

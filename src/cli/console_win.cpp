@@ -97,25 +97,24 @@ std::optional<QString> readFileLine(HANDLE input)
     return text;
 }
 
+// On a console as text, which shows every character whatever the console's code page;
+// redirected as UTF-8, as the Linux build writes it.
 void writeTo(DWORD which, const QString &text)
 {
     const HANDLE handle = ::GetStdHandle(which);
-    DWORD written = 0;
-    if (isConsole(handle)) {
-        for (qsizetype done = 0; done < text.size(); done += written)
-            if (!::WriteConsoleW(handle, text.utf16() + done, DWORD(text.size() - done), &written,
-                                 nullptr) ||
-                written == 0)
-                return;
-        return;
+    const bool console = isConsole(handle);
+    const QByteArray bytes = console ? QByteArray() : text.toUtf8();
+    const qsizetype size = console ? text.size() : bytes.size();
+    for (qsizetype done = 0; done < size;) {
+        DWORD written = 0;
+        const DWORD left = DWORD(size - done);
+        const bool ok =
+            console ? ::WriteConsoleW(handle, text.utf16() + done, left, &written, nullptr)
+                    : ::WriteFile(handle, bytes.constData() + done, left, &written, nullptr);
+        if (!ok || written == 0)
+            return; // nowhere left to say anything
+        done += written;
     }
-    // Redirected: UTF-8, as the Linux build writes it.
-    const QByteArray bytes = text.toUtf8();
-    for (qsizetype done = 0; done < bytes.size(); done += written)
-        if (!::WriteFile(handle, bytes.constData() + done, DWORD(bytes.size() - done), &written,
-                         nullptr) ||
-            written == 0)
-            return;
 }
 
 class WindowsConsole final : public Console
