@@ -1,6 +1,6 @@
 // The real varnok-cli on a pseudo-terminal, as someone at a terminal or a bash script runs it:
 // what it asks, what it shows of what is typed, what a script gives it, and what Ctrl+C
-// leaves behind.
+// leaves behind. Enter is typed as a terminal sends it, as a carriage return.
 
 #include "clifolder.h"
 
@@ -86,6 +86,16 @@ public:
         termios settings{};
         return ::tcgetattr(m_master, &settings) == 0 && (settings.c_lflag & ECHO);
     }
+    // Waits until the terminal no longer echoes (under Wine, once its console has taken the
+    // terminal over).
+    bool waitForNoEcho()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (echoes() && clock.elapsed() < timeoutMs)
+            readOutput(20);
+        return !echoes();
+    }
 
     QByteArray output;
 
@@ -137,21 +147,26 @@ void TestCliTerminal::session_data()
     QTest::addColumn<QStringList>("after");
     QTest::addColumn<QString>("password");
 
-    const QStringList twice{"Password: ", "secret\n", "Password again: ", "secret\n"};
+    const QStringList twice{"Password: ", "secret\r", "Password again: ", "secret\r"};
     QTest::newRow("encrypt asks twice, showing nothing typed")
         << "varnok-cli encrypt a.txt" << QStringList{"a.txt"} << twice << 0
         << QStringList{"a.txt.enc=rc4 a.txt"} << "secret";
     QTest::newRow("passwords that differ")
         << "varnok-cli encrypt a.txt" << QStringList{"a.txt"}
-        << QStringList{"Password: ", "secret\n", "Password again: ", "Secret\n"} << 1
+        << QStringList{"Password: ", "secret\r", "Password again: ", "Secret\r"} << 1
         << QStringList{"a.txt.enc=missing"} << "ecret";
     QTest::newRow("decrypt asks once; replace? n")
         << "varnok-cli decrypt a.txt.enc" << QStringList{"a.txt.enc", "a.txt"}
-        << QStringList{"Password: ", "secret\n", "? [y/N] ", "n\n", "was kept", ""} << 1
+        << QStringList{"Password: ", "secret\r", "? [y/N] ", "n\r", "was kept", ""} << 1
         << QStringList{"a.txt=original"} << "secret";
     QTest::newRow("replace? y") << "varnok-cli encrypt a.txt" << QStringList{"a.txt", "a.txt.enc"}
-                                << twice + QStringList{"? [y/N] ", "y\n"} << 0
+                                << twice + QStringList{"? [y/N] ", "y\r"} << 0
                                 << QStringList{"a.txt.enc=rc4 a.txt"} << "secret";
+    // The Windows build's console input, on Wine's console (./build.sh names the programs).
+    QTest::newRow("varnok-cli.exe asks twice, showing nothing typed")
+        << R"("$VARNOK_WINE_RUN" "$VARNOK_WINDOWS_CLI" encrypt a.txt)" << QStringList{"a.txt"}
+        << QStringList{"Password:", "secret\r", "again:", "secret\r"} << 0
+        << QStringList{"a.txt.enc=rc4 a.txt"} << "secret";
     QTest::newRow("Ctrl+C at the password prompt")
         << "varnok-cli encrypt a.txt" << QStringList{"a.txt"} << QStringList{"Password: ", "\x03"}
         << -SIGINT << QStringList{"a.txt.enc=missing"} << "secret";
@@ -163,7 +178,7 @@ void TestCliTerminal::session_data()
     // Scripts: standard input a pipe, so no prompt; standard error still the terminal.
     QTest::newRow("the README's loop decrypts every .enc file in a folder")
         << R"(read -rsp 'Password: ' pw && echo && for f in old/*.enc; do printf '%s\n' "$pw" | varnok-cli decrypt -- "$f"; done)"
-        << QStringList{"old/a.txt.enc", "old/b.txt.enc"} << QStringList{"Password: ", "secret\n"}
+        << QStringList{"old/a.txt.enc", "old/b.txt.enc"} << QStringList{"Password: ", "secret\r"}
         << 0 << QStringList{"old/a.txt=rc4 old/a.txt.enc", "old/b.txt=rc4 old/b.txt.enc"}
         << "secret";
     // 16 characters given as their Windows-1252 codes, which are the key bytes.
@@ -190,6 +205,9 @@ void TestCliTerminal::session()
     QFETCH(int, status);
     QFETCH(QStringList, after);
     QFETCH(QString, password);
+    if (line.contains(QLatin1String("VARNOK_WINDOWS_CLI")) &&
+        !qEnvironmentVariableIsSet("VARNOK_WINDOWS_CLI"))
+        QSKIP("needs a Windows build (VARNOK_WINDOWS_CLI)");
     QTemporaryDir root;
     const QDir folder(root.path());
     QVERIFY(clifolder::create(folder, present));
@@ -200,6 +218,8 @@ void TestCliTerminal::session()
     QVERIFY(session.started());
     for (qsizetype k = 0; k + 1 < turns.size(); k += 2) {
         QVERIFY2(session.expect(turns[k].toUtf8()), session.output.constData());
+        if (turns[k + 1].contains(password))
+            QVERIFY2(session.waitForNoEcho(), "a password is asked for with echo on");
         QVERIFY(session.type(turns[k + 1].toUtf8()));
     }
     const int ended = session.wait();
