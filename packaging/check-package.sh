@@ -17,6 +17,8 @@ deb=$out/varnok_${version}_${arch}.deb
 
 # Every file the package must hold, and nothing else.
 expected="./usr/bin/varnok
+./usr/bin/varnok-cli
+./usr/share/man/man1/varnok-cli.1.gz
 ./usr/share/applications/com.brindlemoor.Varnok.desktop
 ./usr/share/doc/varnok/changelog.gz
 ./usr/share/doc/varnok/copyright
@@ -32,6 +34,9 @@ diff -u <(sort <<<"$expected") - <<<"$packaged" >&2 ||
 member() { dpkg-deb --fsys-tarfile "$deb" | tar -xO "$1"; }
 member ./usr/share/man/man1/varnok.1.gz | gzip -dc | grep -q "^\.TH VARNOK 1 .*\"Varnok $version\"" ||
     fail "manual page is not compressed roff naming version $version"
+member ./usr/share/man/man1/varnok-cli.1.gz | gzip -dc |
+    grep -q "^\.TH VARNOK-CLI 1 .*\"Varnok $version\"" ||
+    fail "varnok-cli's manual page is not compressed roff naming version $version"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 expect_field() { [ "$(field "$1")" = "$2" ] || fail "$1 is '$(field "$1")', not '$2'"; }
@@ -52,27 +57,31 @@ for font in fonts-dejavu-core fonts-urw-base35 fonts-wine; do
     [[ "$depends" == *", $font,"* ]] || fail "Depends lacks $font: $depends"
 done
 
-# The hardening of the shipped (stripped) binary. Two of hardening-check's tests cannot pass on
+# The hardening of the shipped (stripped) binaries. Two of hardening-check's tests cannot pass on
 # Debian 12 whatever the flags, so they are checked here by other means: control-flow
 # protection is marked only when every object linked carries the mark, and the C library's
 # start files do not; and fortification shows only as checked calls (__memcpy_chk, ...), which
-# the compiler emits only where it knows a buffer's size, and this program has no such call.
-member ./usr/bin/varnok >"$out/varnok"
+# the compiler emits only where it knows a buffer's size, and these programs have no such call.
 # has FILE-OUTPUT PATTERN: the whole output is read (grep -q would stop the writer early, which
 # pipefail reports as a failure).
 has() { [ "$(grep -c -- "$2" <<<"$1")" -gt 0 ]; }
-has "$(readelf -h "$out/varnok")" 'Type: *DYN' || fail "the binary is not position-independent"
-has "$(readelf -d "$out/varnok")" 'BIND_NOW' || fail "the binary is not linked with -z now"
-has "$(readelf -l "$out/varnok")" 'GNU_RELRO' || fail "the binary has no read-only relocations"
-has "$(nm -D "$out/varnok")" 'U __stack_chk_fail' || fail "the binary has no stack protector"
-has "$(objdump -d "$out/varnok")" 'endbr64' || fail "the binary has no control-flow protection"
+for program in varnok varnok-cli; do
+    binary=$out/$program
+    member ./usr/bin/$program >"$binary"
+    has "$(readelf -h "$binary")" 'Type: *DYN' || fail "$program is not position-independent"
+    has "$(readelf -d "$binary")" 'BIND_NOW' || fail "$program is not linked with -z now"
+    has "$(readelf -l "$binary")" 'GNU_RELRO' || fail "$program has no read-only relocations"
+    has "$(nm -D "$binary")" 'U __stack_chk_fail' || fail "$program has no stack protector"
+    has "$(objdump -d "$binary")" 'endbr64' || fail "$program has no control-flow protection"
+    if [ -n "${HARDENING_CHECK:-}" ]; then
+        "$HARDENING_CHECK" --nocfprotection --nofortify "$binary" >&2 ||
+            fail "hardening-check $program"
+    fi
+done
 # Every compile of this build had fortification on, by the project or by the packager's flags.
 unfortified=$(grep '"command":' "$build/compile_commands.json" | grep -cv -- '-D_FORTIFY_SOURCE=[1-9]') ||
     true
 [ "$unfortified" = 0 ] || fail "$unfortified compiles without _FORTIFY_SOURCE"
-if [ -n "${HARDENING_CHECK:-}" ]; then
-    "$HARDENING_CHECK" --nocfprotection --nofortify "$out/varnok" >&2 || fail "hardening-check"
-fi
 
 if [ -n "${LINTIAN:-}" ]; then
     "$LINTIAN" --fail-on error,warning "$deb" || fail "lintian"

@@ -3,6 +3,7 @@
 // Helpers that several suites share: the expected bytes of a run, from the cipher's per-byte
 // step alone, writing a test file, and removing a test's folder.
 
+#include "codepage1252.h"
 #include "rc4.h"
 
 #include <QByteArray>
@@ -29,10 +30,14 @@ inline QByteArray rc4(const QByteArray &key, const QByteArray &data)
     return out;
 }
 
-// The passwords of the window tests are plain ASCII, whose key bytes are their codes.
+// A password keys by its Windows-1252 codes (no key for one that has none).
 inline QByteArray rc4(const QString &password, const QByteArray &data)
 {
-    return rc4(password.toLatin1(), data);
+    const auto codes = varnok::toWindows1252(password.toStdU16String());
+    return rc4(
+        codes ? QByteArray(reinterpret_cast<const char *>(codes->data()), qsizetype(codes->size()))
+              : QByteArray(),
+        data);
 }
 
 inline QByteArray rc4(const char *key, const QByteArray &data)

@@ -5,6 +5,9 @@
 //  - `openssl enc -rc4` on the same file followed by an fsync of its output: the command
 //    finishes with its output on disk, so this is the like-for-like figure (openssl without the
 //    fsync is printed too);
+// and `varnok-cli encrypt` on the same file, the whole program from its start with its password
+// on standard input, against the command run as the window runs it (in this process) and
+// against openssl with the fsync;
 // and the command's peak memory above the process's baseline for a 1 GiB and a 4 GiB file.
 //
 // Every timed run writes a new output (the old one is removed beforehand), after a sync, so
@@ -229,6 +232,23 @@ bool runOpenssl(bool sync)
     return synced;
 }
 
+bool runCli()
+{
+    QProcess cli;
+    cli.setWorkingDirectory(workspace().dir.path());
+    cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    cli.start(QStringLiteral(VARNOK_CLI_PROGRAM), {"encrypt", "--", "input.bin"});
+    cli.write(kPassword.toUtf8() + '\n');
+    cli.closeWriteChannel();
+    return cli.waitForFinished(-1) && cli.exitStatus() == QProcess::NormalExit &&
+           cli.exitCode() == 0;
+}
+
+void BM_CliEncrypt(benchmark::State &state)
+{
+    timeRuns(state, "varnok-cli", "input.bin.enc", [](Clock::time_point) { return runCli(); });
+}
+
 void BM_OpensslEnc(benchmark::State &state)
 {
     timeRuns(state, "openssl", "openssl.bin", [](Clock::time_point) { return runOpenssl(false); });
@@ -312,6 +332,7 @@ void timed(benchmark::internal::Benchmark *b)
 BENCHMARK(BM_TransformInMemory)->Apply(timed);
 BENCHMARK(BM_TransformInCache)->Apply(timed);
 BENCHMARK(BM_EncryptCommand)->Apply(timed);
+BENCHMARK(BM_CliEncrypt)->Apply(timed);
 BENCHMARK(BM_OpensslEnc)->Apply(timed);
 BENCHMARK(BM_OpensslEncThenFsync)->Apply(timed);
 BENCHMARK(BM_EncryptPeakMemory)
@@ -343,6 +364,10 @@ void printSummary()
                "goal: at most 0.8x");
     printRatio("command, flush included / openssl enc -rc4 without fsync", "command", "openssl",
                "for context");
+    printRatio("varnok-cli encrypt / the command, flush included", "varnok-cli", "command",
+               "goal: at most 1.05x");
+    printRatio("varnok-cli encrypt / (openssl enc -rc4 + fsync)", "varnok-cli", "openssl+fsync",
+               "goal: at most 0.5x");
     for (const auto &[gib, kib] : peakGrowthKiB)
         std::printf("peak memory of the command above the process's baseline, %lld GiB file: "
                     "%.1f MiB (goal: under 64 MiB)\n",

@@ -43,6 +43,11 @@ exe=$unpacked/$top/varnok.exe
 x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.rsrc' || fail "varnok.exe has no resources"
 strings -el "$exe" | grep -qx "Varnok Encryptor" || fail "varnok.exe has no file description"
 strings -el "$exe" | grep -qx "$version" || fail "varnok.exe does not carry version $version"
+# varnok-cli.exe, beside it, writes to the console it is started from, which only a console
+# program has.
+grep -qx "$top/varnok-cli.exe" <<<"$listed" || fail "the zip lacks varnok-cli.exe"
+[[ $(x86_64-w64-mingw32-objdump -p "$unpacked/$top/varnok-cli.exe") == *"(Windows CUI)"* ]] ||
+    fail "varnok-cli.exe is not a console program"
 
 # The installer, silently, into the test's Wine prefix; then the uninstaller.
 run() { "$here/wine-run.sh" "$@"; }
@@ -52,6 +57,9 @@ run "$setup" /S
 installed="$root/Program Files/Varnok"
 [ -f "$installed/varnok.exe" ] && [ -f "$installed/platforms/qwindows.dll" ] ||
     fail "the installer did not put the program in $installed"
+cli_version=$(run "$installed/varnok-cli.exe" --version | tr -d '\r') || true
+[ "$cli_version" = "varnok-cli $version" ] ||
+    fail "the installed varnok-cli.exe --version says '$cli_version'"
 menu=$(find "$root" -path '*Start Menu/Programs/Varnok/Varnok.lnk' | head -1)
 [ -n "$menu" ] || fail "no Start-menu entry Varnok"
 run reg query "$key" /v DisplayName 2>/dev/null | grep -q "Varnok" ||
@@ -61,7 +69,8 @@ run reg query "$key" /v UninstallString >/dev/null 2>&1 || fail "the entry names
 run "$installed/Uninstall.exe" /S
 # The uninstaller copies itself away and finishes from there: wait for it.
 WINEPREFIX=$VARNOK_WINEPREFIX wineserver --wait
-[ ! -e "$installed/varnok.exe" ] || fail "the uninstaller left the program behind"
+[ ! -e "$installed/varnok.exe" ] && [ ! -e "$installed/varnok-cli.exe" ] ||
+    fail "the uninstaller left the programs behind"
 [ -z "$(find "$root" -path '*Start Menu/Programs/Varnok*')" ] || fail "the Start-menu entry stayed"
 run reg query "$key" >/dev/null 2>&1 && fail "the installed-programs entry stayed"
 

@@ -151,13 +151,31 @@ bool FileCommands::keyCipher()
         return false;
     }
     if (!key) {
-        tellUser(tr("The password contains a character that has no code in the Western "
-                    "(Windows-1252) character set, so it cannot be used as a key. "
-                    "Please use other characters."));
+        tellUser(unencodablePasswordMessage());
         return false;
     }
     m_cipher.RC4ini(*key);
     return true;
+}
+
+QString FileCommands::unencodablePasswordMessage()
+{
+    return tr("The password contains a character that has no code in the Western "
+              "(Windows-1252) character set, so it cannot be used as a key. "
+              "Please use other characters.");
+}
+
+std::optional<QString> FileCommands::passwordRefusal(const QString &password)
+{
+    if (password.isEmpty())
+        return emptyPasswordMessage();
+    std::u16string text = password.toStdU16String();
+    auto key = toWindows1252(text);
+    secureZero(text.data(), text.size() * sizeof(char16_t));
+    if (!key)
+        return unencodablePasswordMessage();
+    secureZero(key->data(), key->size());
+    return std::nullopt;
 }
 
 // Checks on the name alone, before anything is opened.

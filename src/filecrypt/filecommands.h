@@ -34,6 +34,10 @@ public:
     void encrypt() noexcept;
     void decrypt() noexcept;
 
+    // Why password cannot key the cipher (it is empty, or holds a character without a
+    // Windows-1252 code), in the words the commands use; nothing when it can.
+    static std::optional<QString> passwordRefusal(const QString &password);
+
     // Full path of the file being handled: the input after Encrypt, the output after Decrypt.
     QString curFile;
 
@@ -50,6 +54,7 @@ private:
     std::optional<QString> readFailure(const QString &input, qint64 size,
                                        const CryptStreamResult &result) const;
     void tellUser(const QString &text) noexcept;
+    static QString unencodablePasswordMessage();
 
     Rc4State &m_cipher;
     CommandHost &m_host;

@@ -3,10 +3,8 @@
 // mouse's. Checks what lands in the folder, byte for byte, against the cipher's per-byte step.
 //
 // With VARNOK_E2E_WINDOWS_PROGRAM naming a Windows build's varnok.exe, the same steps drive that
-// program under Wine, and files go both ways between it and the Linux program.
-
-#include "codepage1252.h"
-#include "rc4.h"
+// program under Wine, and files go both ways between it and the Linux program. Files go
+// between each window and varnok-cli of either build too.
 
 #include "testfiles.h"
 
@@ -35,14 +33,6 @@ const QString password = QStringLiteral("open sesame 42");
 // Keyed by its Windows-1252 codes on both systems. Its letters have keys of their own in the
 // suite's keyboard map (see loadKeyboardMap).
 const QString pass1252 = QStringLiteral("P\u00e4ssw\u00f6rd\u20ac");
-
-QByteArray keyBytes(const QString &text)
-{
-    const auto codes = varnok::toWindows1252(text.toStdU16String());
-    return codes
-               ? QByteArray(reinterpret_cast<const char *>(codes->data()), qsizetype(codes->size()))
-               : QByteArray();
-}
 
 // A program to drive: the Linux build, or a Windows build run by the Wine wrapper.
 struct Program
@@ -171,6 +161,7 @@ private:
     void typeInto(QPoint box, const QString &text);
     void press(const QString &window, const char *key);
     void startRun(QPoint button, const QString &name, const QString &key = password);
+    bool runOn(int side, bool encrypt, const QString &name);
     bool makeBigFile();
 
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -181,6 +172,7 @@ private:
     QProcessEnvironment m_env;
     QString m_xdotool;
     QString m_main;
+    bool m_underWine = false; // the window driven is the Windows build's
 };
 
 void TestEndToEnd::initTestCase()
@@ -261,6 +253,7 @@ bool TestEndToEnd::startProgram(const Program &program)
     m_program.setWorkingDirectory(m_folder->path()); // the picker starts there
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_program.start(program.command, program.arguments);
+    m_underWine = program.underWine;
     if (!m_program.waitForStarted())
         return false;
     m_main = waitForWindow(QStringLiteral("^Varnok Encryptor$"));
@@ -500,41 +493,78 @@ void TestEndToEnd::escapeAsksToStop()
     QCOMPARE(entries(), before);
 }
 
+// Who encrypts or decrypts a file: the window or varnok-cli, of the Linux or the Windows build.
+enum Side { LinuxWindow, WindowsWindow, LinuxCli, WindowsCli };
+
 void TestEndToEnd::filesGoBetweenSystems_data()
 {
-    QTest::addColumn<bool>("linuxEncrypts");
-    QTest::newRow("Linux encrypts, Windows decrypts") << true;
-    QTest::newRow("Windows encrypts, Linux decrypts") << false;
+    QTest::addColumn<int>("encrypter");
+    QTest::addColumn<int>("decrypter");
+    QTest::newRow("Linux encrypts, Windows decrypts") << +LinuxWindow << +WindowsWindow;
+    QTest::newRow("Windows encrypts, Linux decrypts") << +WindowsWindow << +LinuxWindow;
+    QTest::newRow("varnok-cli encrypts, the window decrypts") << +LinuxCli << +LinuxWindow;
+    QTest::newRow("the window encrypts, varnok-cli decrypts") << +LinuxWindow << +LinuxCli;
+    QTest::newRow("varnok-cli.exe encrypts, varnok.exe decrypts") << +WindowsCli << +WindowsWindow;
+    QTest::newRow("varnok.exe encrypts, varnok-cli.exe decrypts") << +WindowsWindow << +WindowsCli;
+    QTest::newRow("varnok-cli encrypts, varnok.exe decrypts") << +LinuxCli << +WindowsWindow;
+    QTest::newRow("varnok-cli.exe encrypts, Linux decrypts") << +WindowsCli << +LinuxWindow;
 }
 
-// A file encrypted by one build decrypts byte for byte with the other, with a password whose
+// Encrypts or decrypts name in the suite's folder with pass1252, in the window (started anew
+// if it is the other build's) or with varnok-cli, the password on its standard input.
+bool TestEndToEnd::runOn(int side, bool encrypt, const QString &name)
+{
+    if (side == LinuxWindow || side == WindowsWindow) {
+        if (m_underWine != (side == WindowsWindow) &&
+            !(endProgram() &&
+              startProgram(side == WindowsWindow ? windowsProgram() : linuxProgram())))
+            return false;
+        startRun(encrypt ? encryptButton : decryptButton, name, pass1252);
+        const QString output = encrypt ? name + QStringLiteral(".enc") : name.chopped(4);
+        return waitFor([&] { return QFile::exists(path(output)); });
+    }
+    QProcess cli;
+    cli.setProcessEnvironment(m_env);
+    cli.setWorkingDirectory(m_folder->path());
+    cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QStringList arguments{encrypt ? "encrypt" : "decrypt", "--", name};
+    if (side == LinuxCli)
+        cli.start(QStringLiteral(VARNOK_CLI_PROGRAM), arguments);
+    else
+        cli.start(QStringLiteral(VARNOK_WINE_RUN),
+                  QStringList{QFileInfo(windowsProgram().arguments.value(0))
+                                  .dir()
+                                  .filePath(QStringLiteral("varnok-cli.exe"))} +
+                      arguments);
+    cli.write(pass1252.toUtf8() + '\n');
+    cli.closeWriteChannel();
+    return cli.waitForFinished(120000) && cli.exitStatus() == QProcess::NormalExit &&
+           cli.exitCode() == 0;
+}
+
+// A file encrypted by one program decrypts byte for byte with the other, with a password whose
 // key bytes are Windows-1252 codes above 127.
 void TestEndToEnd::filesGoBetweenSystems()
 {
-    if (!windowsMode())
+    QFETCH(int, encrypter);
+    QFETCH(int, decrypter);
+    const auto windowsSide = [](int side) { return side == WindowsWindow || side == WindowsCli; };
+    if (!windowsMode() && (windowsSide(encrypter) || windowsSide(decrypter)))
         QSKIP("needs a Windows build (VARNOK_E2E_WINDOWS_PROGRAM)");
-    QFETCH(bool, linuxEncrypts);
     QByteArray plain(70 * 1024, Qt::Uninitialized);
     for (qsizetype i = 0; i < plain.size(); ++i)
         plain[i] = char((i * 131) ^ (i >> 9));
     QVERIFY(writeAll(path("memo.txt"), plain));
 
-    QVERIFY(endProgram());
-    QVERIFY(startProgram(linuxEncrypts ? linuxProgram() : windowsProgram()));
-    startRun(encryptButton, QStringLiteral("memo.txt"), pass1252);
-    QVERIFY(waitFor([&] { return QFile::exists(path("memo.txt.enc")); }));
-    QVERIFY(readAll(path("memo.txt.enc")) == rc4(keyBytes(pass1252), plain));
-
+    QVERIFY(runOn(encrypter, true, QStringLiteral("memo.txt")));
+    QVERIFY(readAll(path("memo.txt.enc")) == rc4(pass1252, plain));
     QVERIFY(QFile::remove(path("memo.txt")));
-    QVERIFY(endProgram());
-    QVERIFY(startProgram(linuxEncrypts ? windowsProgram() : linuxProgram()));
-    startRun(decryptButton, QStringLiteral("memo.txt.enc"), pass1252);
-    QVERIFY(waitFor([&] { return QFile::exists(path("memo.txt")); }));
+    QVERIFY(runOn(decrypter, false, QStringLiteral("memo.txt.enc")));
     QVERIFY(readAll(path("memo.txt")) == plain);
 
     // The steps after this one drive the program the suite is for.
-    QVERIFY(endProgram());
-    QVERIFY(startProgram(windowsProgram()));
+    if (m_underWine != windowsMode())
+        QVERIFY(endProgram() && startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
 }
 
 // The window manager's close request during a run asks the same; Yes stops the run and ends
