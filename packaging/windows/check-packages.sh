@@ -2,7 +2,8 @@
 # Builds the portable zip and the installer from a finished Windows build tree and checks them:
 # the zip holds the program with every DLL and plugin it loads, the program carries its icon
 # and version, and the installer, run silently under Wine, installs the program, its Start-menu
-# entry and its entry in the list of installed programs, and its uninstaller removes them all.
+# entry, its entry in the list of installed programs and its entry in Explorer's menu for every
+# file, and its uninstaller removes them all.
 # usage: check-packages.sh CPACK BUILD-DIR VERSION   (Wine settings as for wine-run.sh)
 set -euo pipefail
 cpack=$1 build=$2 version=$3
@@ -65,6 +66,13 @@ menu=$(find "$root" -path '*Start Menu/Programs/Varnok/Varnok.lnk' | head -1)
 run reg query "$key" /v DisplayName 2>/dev/null | grep -q "Varnok" ||
     fail "no entry in the list of installed programs"
 run reg query "$key" /v UninstallString >/dev/null 2>&1 || fail "the entry names no uninstaller"
+# Explorer's menu for every file: its text, and the command that opens the window on the file.
+verb='HKLM\Software\Classes\*\shell\Varnok'
+run reg query "$verb" /ve 2>/dev/null | grep -q "REG_SZ *Encrypt or decrypt with Varnok\s*$" ||
+    fail "no entry \"Encrypt or decrypt with Varnok\" in Explorer's menu for files"
+run reg query "$verb\command" /ve 2>/dev/null |
+    grep -qF 'REG_SZ    "C:\Program Files\Varnok\varnok.exe" "%1"' ||
+    fail "Explorer's menu entry does not open the installed program on the file"
 
 run "$installed/Uninstall.exe" /S
 # The uninstaller copies itself away and finishes from there: wait for it.
@@ -73,6 +81,7 @@ WINEPREFIX=$VARNOK_WINEPREFIX wineserver --wait
     fail "the uninstaller left the programs behind"
 [ -z "$(find "$root" -path '*Start Menu/Programs/Varnok*')" ] || fail "the Start-menu entry stayed"
 run reg query "$key" >/dev/null 2>&1 && fail "the installed-programs entry stayed"
+run reg query "$verb" >/dev/null 2>&1 && fail "the entry in Explorer's menu stayed"
 
 [ "$failed" -eq 0 ] && echo "zip $(stat -c %s "$zip") bytes, installer $(stat -c %s "$setup") bytes"
 exit "$failed"

@@ -1,9 +1,11 @@
 #include "exitsignals.h"
 #include "fontsubstitutes.h"
 #include "mainFrm.h"
+#include "pathtoopen.h"
 #include "undumpable.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 
 #include <cstdio>
@@ -26,9 +28,25 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/varnok/varnok.ico")));
     varnok::installFontSubstitutes();
 
+    // One path, from a file manager's "Open With", Explorer's menu, a drop on the program or a
+    // shell. Several (a drop of many files) open the first, as a drop on the window does.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Encrypts and decrypts files with a password."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"),
+                                 QStringLiteral("A file to choose in the window, or a folder to "
+                                                "open it at (by default the current folder)."),
+                                 QStringLiteral("[FILE|FOLDER]"));
+    parser.process(varnok::programArguments(argc, argv));
+    const QStringList paths = parser.positionalArguments();
+
     // Before the window: a logout during a run must find the staged file's clean-up in place.
     const varnok::ExitSignals exitSignals;
     varnok::mainFrm window;
+    if (!paths.isEmpty())
+        window.openPath(varnok::locatePath(paths.first()));
     window.show();
     return QApplication::exec();
 }

@@ -119,6 +119,15 @@ QString FileList::fileName(int index) const
     return m_model->index(index).data(Qt::EditRole).toString();
 }
 
+bool FileList::selectFile(const QString &name)
+{
+    const int row = int(m_model->stringList().indexOf(name));
+    if (row < 0)
+        return false;
+    setCurrentIndex(m_model->index(row));
+    return true;
+}
+
 void FileList::reload()
 {
     ++m_generation;

@@ -36,6 +36,9 @@ public:
     // The entry's name as the folder holds it (see decodeFileName); the list shows its readable
     // form.
     QString fileName(int index) const;
+    // Selects the entry with exactly this name, for the program: entrySelected() stays quiet.
+    // False when the list shows no such entry.
+    bool selectFile(const QString &name);
 
 signals:
     // The user selected an entry, by mouse or by keys.

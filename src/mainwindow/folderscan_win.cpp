@@ -14,9 +14,17 @@ namespace varnok {
 
 namespace {
 
+// Past MAX_PATH only the literal form reaches the file system, and that form takes no '/' and
+// no "..".
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString native = QDir::toNativeSeparators(path);
+    if (native.size() < MAX_PATH - 12 || native.startsWith(QLatin1String("\\\\?\\")))
+        return native.toStdWString();
+    const QString clean = QDir::toNativeSeparators(QDir::cleanPath(path));
+    if (clean.startsWith(QLatin1String("\\\\")))
+        return QString(QLatin1String("\\\\?\\UNC\\") + clean.mid(2)).toStdWString();
+    return QString(QLatin1String("\\\\?\\") + clean).toStdWString();
 }
 
 constexpr DWORD hiddenAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;

@@ -4,7 +4,9 @@
 
 #include "enterpressesbutton.h"
 #include "filename.h"
+#include "filepattern.h"
 #include "folderscan.h"
+#include "pathtoopen.h"
 #include "volumes.h"
 
 #include <QApplication>
@@ -468,17 +470,45 @@ bool mainFrm::takeDrop(QDropEvent *event) const
 void mainFrm::openDroppedPath(const QString &path)
 {
     const EntryKind dropped = entryKindAt(path);
-    if (dropped == EntryKind::Missing)
+    if (dropped == EntryKind::Folder)
+        showInPicker(path, {});
+    else if (dropped != EntryKind::Missing)
+        showInPicker(folderOf(path), lastPathPart(path));
+}
+
+void mainFrm::openPath(const PathToOpen &target)
+{
+    if (target.problem.isEmpty()) {
+        showInPicker(target.folder, target.name);
         return;
-    const QString folder = dropped == EntryKind::Folder ? path : folderOf(path);
+    }
+    // Queued: the message's parent must be on the screen first.
+    QMetaObject::invokeMethod(
+        this, [this, problem = target.problem] { showMessage(problem); }, Qt::QueuedConnection);
+}
+
+// Shows folder and, unless name is empty, chooses that file in it.
+void mainFrm::showInPicker(const QString &folder, const QString &name)
+{
     if (!m_ui->DirList->setPath(folder))
         return;
     // Moving the drive selector reopens the volume's last folder, which is now this one; the
     // second set only matters if the volume's folder could not be remembered.
     m_ui->drvList->setDrive(folder);
     m_ui->DirList->setPath(folder);
-    if (dropped != EntryKind::Folder)
-        showChosenName(lastPathPart(path));
+    if (!name.isEmpty())
+        chooseFile(name);
+}
+
+// As a click on the file's entry would; a pattern that hides the file gives way to "*.*".
+void mainFrm::chooseFile(const QString &name)
+{
+    if (!FilePattern(m_ui->txtPatter->currentText()).matches(readableFileName(name))) {
+        m_ui->txtPatter->setEditText(QStringLiteral("*.*"));
+        applyPattern();
+    }
+    m_ui->filList->selectFile(name);
+    showChosenName(name);
 }
 
 } // namespace varnok

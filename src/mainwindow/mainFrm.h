@@ -24,6 +24,8 @@ class mainFrm;
 
 namespace varnok {
 
+struct PathToOpen;
+
 // The start-up window: a decorative panel on the left, the file picker, the password and file
 // name boxes and the four buttons on the right. It keeps the drive, folder and file lists in
 // step and hosts the Encrypt and Decrypt commands.
@@ -46,6 +48,11 @@ public:
     bool confirmReplace(const QString &path, const QString &caveat) override;
     void showProgress(qint64 done, qint64 total) override;
     bool stopRequested() override;
+
+    // Opens the picker on a path looked up with locatePath(), as if the user had gone there and
+    // clicked the file. A path that is no use leaves the picker where it is, and the user is told
+    // why once the window is up.
+    void openPath(const PathToOpen &target);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -82,6 +89,8 @@ private:
     void askToStop();
     bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
+    void showInPicker(const QString &folder, const QString &name);
+    void chooseFile(const QString &name);
     void showChosenName(const QString &exactName);
     void passEvents();
 

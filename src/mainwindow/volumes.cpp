@@ -230,6 +230,12 @@ QString cleanVolumePath(const QString &path)
 
 QString fileSystemRootOf(const QString &path)
 {
+    if (path.startsWith(QLatin1String("//"))) {
+        const qsizetype serverEnd = path.indexOf(QLatin1Char('/'), 2);
+        const qsizetype shareEnd =
+            serverEnd < 0 ? -1 : path.indexOf(QLatin1Char('/'), serverEnd + 1);
+        return shareEnd < 0 ? path : path.first(shareEnd);
+    }
     const bool drive = path.size() >= 3 && path.at(1) == QLatin1Char(':') &&
                        path.at(2) == QLatin1Char('/') && QDir::isAbsolutePath(path);
     return drive ? path.first(3) : QStringLiteral("/");

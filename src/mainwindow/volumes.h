@@ -62,7 +62,8 @@ QList<MountEntry> systemMounts();
 QString cleanVolumePath(const QString &path);
 
 // The root of the tree the absolute, clean path lies in: its drive's "C:/" where it names a
-// drive, else "/".
+// drive, its share's "//server/share" where it names a share (only Windows keeps a leading "//"
+// in a clean path), else "/".
 QString fileSystemRootOf(const QString &path);
 
 // The volumes the drive selector offers on the running system: on Linux its user volumes ("/"

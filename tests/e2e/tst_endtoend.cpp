@@ -19,7 +19,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 using testfiles::rc4;
@@ -79,6 +82,14 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// By the path's bytes, which QFile cannot take for a name that is not UTF-8.
+QByteArray readAll(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return in ? QByteArray::fromStdString({std::istreambuf_iterator<char>(in), {}})
+              : QByteArray("<missing>");
+}
+
 // A command line without quoting, as words.
 QStringList words(const char *line)
 {
@@ -117,6 +128,8 @@ private slots:
     void escapeAsksToStop();
     void filesGoBetweenSystems_data();
     void filesGoBetweenSystems();
+    void pathGivenToTheProgram_data();
+    void pathGivenToTheProgram();
     // Ends the program: keep it last.
     void closeDuringRunAsksToStop();
 
@@ -150,6 +163,7 @@ private:
     bool loadKeyboardMap();
     bool makeWinePrefix();
     bool startProgram(const Program &program);
+    Program programGiven(QByteArray path) const;
     bool endProgram();
     bool startServer(const QString &server);
     bool xdoSucceeds(const QStringList &arguments);
@@ -565,6 +579,86 @@ void TestEndToEnd::filesGoBetweenSystems()
     // The steps after this one drive the program the suite is for.
     if (m_underWine != windowsMode())
         QVERIFY(endProgram() && startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
+}
+
+// The program the suite drives, with path as its argument ("%1": the test's folder).
+Program TestEndToEnd::programGiven(QByteArray path) const
+{
+    if (windowsMode()) {
+        path.replace("%1", QByteArray("Z:" + QFile::encodeName(m_folder->path())));
+        Program program = windowsProgram();
+        program.arguments << QString::fromUtf8(path).replace(u'/', u'\\');
+        return program;
+    }
+    path.replace("%1", QFile::encodeName(m_folder->path()));
+    // QProcess passes arguments through UTF-8, which would change a name that is not UTF-8:
+    // the shell's printf writes the bytes.
+    QString octal;
+    for (const char byte : std::as_const(path))
+        octal += QStringLiteral("\\%1").arg(uchar(byte), 3, 8, QLatin1Char('0'));
+    return {QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$(printf \"$1\")\""),
+             QStringLiteral(VARNOK_PROGRAM), octal},
+            false};
+}
+
+namespace {
+
+// Past the 260 characters of a plain Windows path.
+const QByteArray deepFolder = QList<QByteArray>(5, QByteArray(60, 'd')).join('/');
+
+} // namespace
+
+void TestEndToEnd::pathGivenToTheProgram_data()
+{
+    QTest::addColumn<QByteArray>("given"); // '/' separated
+    QTest::addColumn<QByteArray>("file");  // encrypted then, its name typed unless given
+    const auto row = [](const char *what, const QByteArray &given, const QByteArray &file) {
+        QTest::newRow(what) << given << file;
+    };
+    row("a file by a relative path", "sub/letter.txt", "sub/letter.txt");
+    row("a file by a long absolute path", "%1/" + deepFolder + "/letter.txt",
+        deepFolder + "/letter.txt");
+    row("a folder", "sub", "sub/letter.txt");
+    if (windowsMode()) // Wine finds shares in its prefix's dosdevices/unc
+        row("a file on a share", "//varnok-e2e/share/sub/letter.txt", "sub/letter.txt");
+    else
+        row("a name that is not UTF-8", "sub/caf\xe9.txt", "sub/caf\xe9.txt");
+}
+
+// `varnok PATH`, as a file manager's "Open With", Explorer's menu or a drop on the program runs
+// it: the window opens with the file chosen, or at the folder.
+void TestEndToEnd::pathGivenToTheProgram()
+{
+    QFETCH(QByteArray, given);
+    QFETCH(QByteArray, file);
+    const QByteArray folder = QFile::encodeName(m_folder->path()) + '/';
+    const auto raw = [&folder](const QByteArray &relative) {
+        return std::filesystem::path(QByteArray(folder + relative).toStdString());
+    };
+    const QByteArray plain = "a letter, opened from the file manager";
+    std::filesystem::create_directories(raw(file).parent_path());
+    std::ofstream(raw(file), std::ios::binary) << plain.toStdString();
+    if (given.startsWith("//")) {
+        const QString server = m_winePrefix->path() + QStringLiteral("/dosdevices/unc/varnok-e2e");
+        QVERIFY(QDir().mkpath(server) && QFile::link(m_folder->path(), server + "/share"));
+    }
+
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(programGiven(given)));
+    typeInto(passwordBox, password);
+    if (!given.endsWith(file))
+        typeInto(nameBox, QString::fromStdString(raw(file).filename().string()));
+    click(m_main, encryptButton);
+    const std::filesystem::path output = raw(file + ".enc");
+    QVERIFY(waitFor([&output] { return std::filesystem::exists(output); }));
+    QVERIFY(readAll(output) == rc4(password, plain));
+
+    // The steps after this one start in the folder, with nothing given.
+    for (const QByteArray &made : {QByteArray("sub"), deepFolder.first(60)})
+        std::filesystem::remove_all(raw(made));
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
 }
 
 // The window manager's close request during a run asks the same; Yes stops the run and ends

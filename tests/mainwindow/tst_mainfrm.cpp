@@ -6,6 +6,7 @@
 #include "fontsubstitutes.h"
 #include "inputblock.h"
 #include "mainFrm.h"
+#include "pathtoopen.h"
 #include "rc4.h"
 #include "volumes.h"
 
@@ -221,6 +222,7 @@ private slots:
     void stopQuestionDuringRun();
     void dropOpensFolderAndName_data();
     void dropOpensFolderAndName();
+    void pathGivenToTheProgram();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
     void namesAreShownAsText_data();
@@ -1173,8 +1175,34 @@ void TestMainFrm::dropOpensFolderAndName()
     QCOMPARE(control<DriveList>("drvList")->drive(),
              varnok::VolumeRegistry::instance().rootOf(expectedFolder));
     QCOMPARE(control<QLineEdit>("txtSave")->text(), name);
+    const auto *files = control<FileList>("filList");
+    const int selected = files->selectedIndex();
+    QCOMPARE(selected < 0 ? QStringLiteral("kept.txt") : files->fileName(selected), name);
     QCOMPARE(control<QLineEdit>("txtpwd")->text(), password);
     QCOMPARE(control<FileList>("filList")->pattern(), QStringLiteral("*.*"));
+}
+
+// `varnok PATH` chooses the file as a click (or a drop) would, a pattern that hides it giving way
+// to "*.*"; a path that is no use leaves the window as it was, after one message saying why.
+void TestMainFrm::pathGivenToTheProgram()
+{
+    typeInto(control<QComboBox>("txtPatter")->lineEdit(), QStringLiteral("*.enc"));
+    m_window->openPath(varnok::locatePath(QStringLiteral("sub/inner.txt")));
+    const auto *files = control<FileList>("filList");
+    const QString sub = QFileInfo(path("sub")).canonicalFilePath();
+    QCOMPARE(control<FolderList>("DirList")->path(), sub);
+    QCOMPARE(files->fileName(files->selectedIndex()), QStringLiteral("inner.txt"));
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("inner.txt"));
+    QCOMPARE(files->pattern(), QStringLiteral("*.*"));
+
+    BoxSeen seen; // once the window is up
+    answerNextBox(&seen, [](QMessageBox *box) { pressKey(box, Qt::Key_Return); });
+    m_window->openPath(varnok::locatePath(QStringLiteral("gone.txt")));
+    QTRY_VERIFY(seen.shown);
+    QVERIFY2(seen.text.startsWith(QStringLiteral("Could not open ")), qPrintable(seen.text));
+    QCOMPARE(seen.parent, m_window.get());
+    QCOMPARE(control<FolderList>("DirList")->path(), sub);
+    QCOMPARE(control<QLineEdit>("txtSave")->text(), QStringLiteral("inner.txt"));
 }
 
 // Names from old archives are often Latin-1 or code page 437 bytes, not UTF-8. Every listed

@@ -3,11 +3,13 @@
 #include "filelist.h"
 #include "filename.h"
 #include "folderlist.h"
+#include "pathtoopen.h"
 #include "volumes.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -117,6 +119,10 @@ private slots:
     void folderRefusesWhatItCannotList();
     void folderOpensByDoubleClickAndEnter();
     void folderRemembersLastFolderPerVolume();
+
+    // Paths given to the program
+    void pathsToOpen_data();
+    void pathsToOpen();
 
     // Drive selector
     void driveSelectsLongestRoot();
@@ -435,6 +441,67 @@ void TestPicker::folderRemembersLastFolderPerVolume()
     QVERIFY(QDir(volumeA + QStringLiteral("/x")).removeRecursively());
     QVERIFY(folders.setDrive(volumeA));
     QCOMPARE(folders.path(), volumeA);
+}
+
+// `varnok PATH`: the folder by its real path and the file by the name it was given, or the
+// system's reason why the path is no use.
+void TestPicker::pathsToOpen_data()
+{
+    QTest::addColumn<QString>("given");  // relative to the test's folder, the current one
+    QTest::addColumn<QString>("folder"); // expected, relative to it
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("error"); // the errno of the refusal on Linux, 0: none
+    const auto row = [](const char *what, const QString &given, const QString &folder,
+                        const QString &name,
+                        int error = 0) { QTest::newRow(what) << given << folder << name << error; };
+    row("a file", "notes.txt", ".", "notes.txt");
+    row("a folder, dots, trailing separator", "folder.txt/../folder.txt/", "folder.txt", "");
+    row("the current folder", ".", ".", "");
+    row("a link keeps its name", "link.txt", ".", "link.txt");
+    row("missing", "gone.txt", "", "", ENOENT);
+    row("a file taken for a folder", "notes.txt/x", "", "", ENOTDIR);
+#ifdef Q_OS_WIN
+    row("the literal form", "\\\\?\\%1\\README", ".", "README");
+#else
+    row("a pipe is not opened", "pipe.txt", ".", "pipe.txt");
+    row("a dangling link", "dangling.txt", "", "", ENOENT);
+    row("'..' after a link to a folder", "up/../x.txt", "a", "x.txt");
+    row("a file that cannot be read", "locked.txt", "", "", EACCES);
+#endif
+}
+
+void TestPicker::pathsToOpen()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(int, error);
+#ifdef Q_OS_WIN // %1: the test's folder
+    given.replace(QStringLiteral("%1"), QDir::toNativeSeparators(m_dir.path()));
+#else
+    makeFolder(path(QStringLiteral("a/b")));
+    touch(path(QStringLiteral("a/x.txt")));
+    QVERIFY(QFile::link(path(QStringLiteral("a/b")), path(QStringLiteral("up"))));
+    touch(path(QStringLiteral("locked.txt")));
+    QVERIFY(QFile::setPermissions(path(QStringLiteral("locked.txt")), {}));
+    if (error == EACCES && geteuid() == 0)
+        QSKIP("permissions do not stop root from reading a file");
+#endif
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+
+    const varnok::PathToOpen found = varnok::locatePath(given);
+    QCOMPARE(found.folder, error != 0 ? QString() : QDir::cleanPath(path(folder)));
+    QCOMPARE(found.name, name);
+    const QString refusal = QStringLiteral("Could not open %1: ")
+                                .arg(varnok::displayedFileName(QDir::toNativeSeparators(given)));
+#ifdef Q_OS_WIN // the reason is in the system's language
+    QCOMPARE(found.problem.startsWith(refusal) && found.problem.size() > refusal.size(),
+             error != 0);
+#else
+    QCOMPARE(found.problem, error != 0 ? refusal + qt_error_string(error) : QString());
+#endif
 }
 
 void TestPicker::driveSelectsLongestRoot()

@@ -209,6 +209,12 @@ void TestVolumes::volumeRootOf_data()
                                   << "";
     QTest::newRow("relative path") << roots << "media/usb"
                                    << "";
+    // With no volume listed, the folder list chains a path from the root of its tree: a share
+    // is a tree of its own (a clean path keeps its leading "//" only on Windows).
+    QTest::newRow("a share's folder") << QStringList{} << "//server/share/dir"
+                                      << "//server/share";
+    QTest::newRow("a server alone") << QStringList{} << "//server"
+                                    << "//server";
 }
 
 void TestVolumes::volumeRootOf()
@@ -216,7 +222,10 @@ void TestVolumes::volumeRootOf()
     QFETCH(QStringList, roots);
     QFETCH(QString, path);
     QFETCH(QString, expected);
-    QCOMPARE(varnok::volumeRootOf(roots, path), expected);
+    if (roots.isEmpty())
+        QCOMPARE(varnok::fileSystemRootOf(path), expected);
+    else
+        QCOMPARE(varnok::volumeRootOf(roots, path), expected);
 }
 
 void TestVolumes::watcherSeesMountsAndUnmounts()
