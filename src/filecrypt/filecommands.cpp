@@ -124,11 +124,14 @@ void FileCommands::runSteps(Direction direction)
     files.removeStaleStagedFiles();
     if (inputRefusal)
         return stop(*inputRefusal);
-    const QString output = folder + u'/' + outputName;
     if (direction == Direction::Decrypt)
-        curFile = output;
+        curFile = files.outputPath();
     if (const auto refusal = files.checkOutput())
         return stop(*refusal);
+    // Spelled now as the folder lists a file it replaces.
+    const QString output = files.outputPath();
+    if (direction == Direction::Decrypt)
+        curFile = output;
     if (!mayReplace(files, output, busy))
         return;
     if (const auto failure = transfer(files, folder + u'/' + name, output))
