@@ -61,8 +61,8 @@ key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnok'
 # The registry's keys that name us, as the prefix keeps them once its server has saved them.
 our_keys() {
     WINEPREFIX=$VARNOK_WINEPREFIX wineserver --wait
-    cat "$VARNOK_WINEPREFIX"/{system,user}.reg | grep -i '^\[.*\(varnok\|brindlemoor\)' |
-        sed 's/\].*/]/' | sort
+    cat "$VARNOK_WINEPREFIX"/{system,user}.reg |
+        { grep -i '^\[.*\(varnok\|brindlemoor\)' || true; } | sed 's/\].*/]/' | sort
 }
 keys_before=$(our_keys)
 run "$setup" /S
