@@ -77,4 +77,11 @@ void ExitSignals::endProgram()
     ::raise(number);
 }
 
+RunUnderWay::RunUnderWay(const QString &what)
+{
+    Q_UNUSED(what);
+}
+
+RunUnderWay::~RunUnderWay() = default;
+
 } // namespace varnok

@@ -1,6 +1,7 @@
 #include "filecommands.h"
 
 #include "codepage1252.h"
+#include "exitsignals.h"
 #include "filename.h"
 #include "platformfiles.h"
 
@@ -115,6 +116,9 @@ void FileCommands::runSteps(Direction direction)
     curFile = folder + u'/' + name;
     if (const auto refusal = checkName(direction, name))
         return stop(*refusal);
+    const RunUnderWay underWay(
+        (direction == Direction::Encrypt ? tr("Encrypting %1") : tr("Decrypting %1"))
+            .arg(displayedFileName(name)));
     const QString outputName = direction == Direction::Encrypt
                                    ? name + encryptedSuffix
                                    : *withoutLastCharacters(name, decryptCut);
@@ -124,11 +128,14 @@ void FileCommands::runSteps(Direction direction)
     files.removeStaleStagedFiles();
     if (inputRefusal)
         return stop(*inputRefusal);
-    const QString output = folder + u'/' + outputName;
     if (direction == Direction::Decrypt)
-        curFile = output;
+        curFile = files.outputPath();
     if (const auto refusal = files.checkOutput())
         return stop(*refusal);
+    // Spelled now as the folder lists a file it replaces.
+    const QString output = files.outputPath();
+    if (direction == Direction::Decrypt)
+        curFile = output;
     if (!mayReplace(files, output, busy))
         return;
     if (const auto failure = transfer(files, folder + u'/' + name, output))

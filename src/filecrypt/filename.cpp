@@ -29,7 +29,46 @@ char16_t visibleSymbol(char16_t c)
     return 0;
 }
 
+// A wildcard, a separator, a stream's colon, a control character.
+bool forbiddenInWindowsNames(char16_t c)
+{
+    return c < 0x20 || QStringView(u"<>:\"/\\|?*").contains(QChar(c));
+}
+
+// Windows reads the superscripts one to three as digits of a port's number too.
+bool isPortDigit(char16_t c)
+{
+    return (c >= u'1' && c <= u'9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+}
+
+bool isDeviceName(QStringView name)
+{
+    QStringView base = name.first(name.contains(u'.') ? name.indexOf(u'.') : name.size());
+    while (base.endsWith(u' '))
+        base.chop(1);
+    for (const QStringView device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+        if (base.compare(device, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return base.size() == 4 && isPortDigit(base[3].unicode()) &&
+           (base.first(3).compare(u"COM", Qt::CaseInsensitive) == 0 ||
+            base.first(3).compare(u"LPT", Qt::CaseInsensitive) == 0);
+}
+
 } // namespace
+
+WindowsNameFault windowsNameFault(QStringView name)
+{
+    for (const QChar c : name) {
+        if (forbiddenInWindowsNames(c.unicode()))
+            return {WindowsNameFault::Character, c};
+    }
+    if (isDeviceName(name))
+        return {WindowsNameFault::Device, {}};
+    if (name.endsWith(u' ') || name.endsWith(u'.'))
+        return {WindowsNameFault::TrailingSpaceOrDot, {}};
+    return {};
+}
 
 QString displayedFileName(const QString &name, NamePlace place)
 {

@@ -38,6 +38,19 @@ QString displayedFileName(const QString &name, NamePlace place = NamePlace::InTe
 // String work only: QFileInfo would turn a name that is not UTF-8 into another one.
 QString lastPathPart(const QString &path);
 
+// What keeps name from naming a file of its own on Windows. Windows takes a name up to its
+// first dot, less trailing spaces, for a device (NUL, com1.txt, "Aux .tar.gz"), drops a space or
+// dot at a name's end (so "report." opens "report"), and refuses a few characters outright. Its
+// literal path form skips the first two rules and makes such files, which Explorer can hardly
+// open or remove: whoever uses that form keeps to the rules itself.
+struct WindowsNameFault
+{
+    enum Kind { None, Device, TrailingSpaceOrDot, Character };
+    Kind kind = None;
+    QChar character; // for Character: the first one Windows does not allow
+};
+WindowsNameFault windowsNameFault(QStringView name);
+
 // name without its last count characters as the user sees them (a base letter with its
 // combining marks, an emoji with its modifiers, an undecodable byte: one each). Nothing when
 // name has no more than count characters.

@@ -36,7 +36,7 @@ public:
 
     // Sets the process up for the commands, once, before the first run.
     static void prepareProcess();
-    // Whether name leads out of its folder (a path, a drive, a stream) instead of naming a file.
+    // Whether name leads out of its folder (a path) instead of naming a file.
     static bool isPath(const QString &name);
 
     // Opens the folder and, in it, the input, and checks the open file: a regular file.
@@ -47,6 +47,9 @@ public:
     // file that may be replaced. Refuses before anything is created.
     [[nodiscard]] std::optional<QString> checkOutput();
     bool replacesFile() const;
+    // The output's path; once checked, with the name of the file it replaces as the folder lists
+    // it (a folder that ignores case finds letter.txt for LETTER.TXT).
+    QString outputPath() const;
     // What the new file cannot keep of the one it replaces; empty when it keeps all.
     QString replaceCaveat() const;
     qint64 inputSize() const;

@@ -212,6 +212,11 @@ std::optional<QString> RunFiles::State::checkReplaceable(const struct statx &det
     return std::nullopt;
 }
 
+QString RunFiles::outputPath() const
+{
+    return d->output;
+}
+
 bool RunFiles::replacesFile() const
 {
     return d->existingOutput.has_value();

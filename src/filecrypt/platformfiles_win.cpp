@@ -36,14 +36,32 @@ QString reason(DWORD error)
     return result;
 }
 
-// The path as the wide calls take it. Past MAX_PATH only the literal form reaches the file
-// system, and that form takes no '/', no ".." and no doubled separators.
-std::wstring widePath(const QString &path)
+// The folder in the literal form ("\\?\C:\dir", "\\?\UNC\server\share\dir"), which reaches the
+// file system as it stands, in any folder: Windows' own rules would otherwise take NUL or
+// com1.txt for a device, drop a trailing space or dot from a name, and stop at MAX_PATH. Names
+// that those rules would change are refused before a file is made (see windowsNameFault). The
+// form takes no '/', no "." or ".." and no doubled separators.
+QString literalFolder(const QString &folder)
 {
-    QString native = QDir::toNativeSeparators(path);
-    if (native.size() >= MAX_PATH - 14 && native.size() > 2 && native[1] == u':')
-        native = QStringLiteral("\\\\?\\") + QDir::toNativeSeparators(QDir::cleanPath(path));
-    return native.toStdWString();
+    QString path = QDir::fromNativeSeparators(folder);
+    if (path.startsWith(u"//?/") || path.startsWith(u"//./"))
+        return QDir::toNativeSeparators(path); // literal already, or a device's
+    if (!QDir::isAbsolutePath(path))           // relative to the current folder, or to a drive's
+        path = QDir(path.isEmpty() ? QStringLiteral(".") : path).absolutePath();
+    if (path.startsWith(u"//"))
+        return QStringLiteral("\\\\?\\UNC\\") +
+               QDir::toNativeSeparators(QDir::cleanPath(path.sliced(2)));
+    return QStringLiteral("\\\\?\\") + QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+// The path of name in folder as the wide calls take it, name exactly as given.
+std::wstring widePath(const QString &folder, const QString &name = {})
+{
+    QString path = literalFolder(folder);
+    if (!name.isEmpty() && !path.endsWith(u'\\'))
+        path += u'\\';
+    path += name;
+    return path.toStdWString();
 }
 
 QString stagedFileName(const QString &suffix = stagedSuffix)
@@ -126,10 +144,12 @@ PSID tokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which, std::array<char, 256>
 // read (the access list still decides who may use the file).
 QString ownerCaveat(const std::wstring &path)
 {
+    const Handle entry(openEntry(path, READ_CONTROL));
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (!entry.isValid() ||
+        ::GetSecurityInfo(entry.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return QString();
     const auto freeDescriptor = qScopeGuard([descriptor] { ::LocalFree(descriptor); });
     HANDLE token = nullptr;
@@ -146,6 +166,18 @@ QString ownerCaveat(const std::wstring &path)
                                        "Its owner (%1) cannot be kept: the new file will belong "
                                        "to you (%2).")
         .arg(accountName(owner), accountName(user));
+}
+
+// The name of the entry at path as its folder lists it, or nothing when none is found.
+QString listedName(const std::wstring &path)
+{
+    WIN32_FIND_DATAW entry = {};
+    const HANDLE search = ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry,
+                                             FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return QString();
+    ::FindClose(search);
+    return QString::fromWCharArray(entry.cFileName);
 }
 
 bool setDeleteOnClose(HANDLE file, bool on)
@@ -222,7 +254,7 @@ public:
     [[nodiscard]] DWORD create()
     {
         for (int attempt = 0; attempt < stagingAttempts; ++attempt) {
-            const std::wstring path = widePath(m_folder + u'/' + stagedFileName());
+            const std::wstring path = widePath(m_folder, stagedFileName());
             // CREATE_NEW makes a new file or fails: nothing at the name, not even a link, is
             // opened. No sharing: while it is written no one else opens or deletes it.
             m_file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
@@ -321,8 +353,7 @@ private:
     // file's name, which the next run would take for stale.
     std::optional<QString> replace(const std::wstring &output)
     {
-        const std::wstring backup =
-            widePath(m_folder + u'/' + stagedFileName(QStringLiteral(".old")));
+        const std::wstring backup = widePath(m_folder, stagedFileName(QStringLiteral(".old")));
         if (!::ReplaceFileW(output.c_str(), m_stagedPath.c_str(), backup.c_str(), 0, nullptr,
                             nullptr)) {
             const DWORD error = ::GetLastError();
@@ -352,6 +383,8 @@ struct RunFiles::State
     QString folderPath;
     QString input;
     QString output;
+    QString inputName;
+    QString outputName; // as the folder lists the file it replaces, once that is known
     Handle inputFile;
     BY_HANDLE_FILE_INFORMATION inputInfo = {};
     std::optional<BY_HANDLE_FILE_INFORMATION> existingOutput;
@@ -359,6 +392,8 @@ struct RunFiles::State
     std::optional<StagedOutput> staged;
     HandleDevice in;
     HandleDevice out;
+
+    std::optional<QString> checkOutputName() const;
 };
 
 RunFiles::RunFiles(const QString &folderPath, const QString &inputName, const QString &outputName)
@@ -367,24 +402,32 @@ RunFiles::RunFiles(const QString &folderPath, const QString &inputName, const QS
     d->folderPath = folderPath;
     d->input = folderPath + u'/' + inputName;
     d->output = folderPath + u'/' + outputName;
+    d->inputName = inputName;
+    d->outputName = outputName;
 }
 
 RunFiles::~RunFiles() = default;
 
 void RunFiles::prepareProcess() {}
 
-// A separator of either kind, a drive ("C:x") or a stream ("file:stream") leads elsewhere.
+// A separator of either kind, or a step to the folder itself or its parent.
 bool RunFiles::isPath(const QString &name)
 {
-    return name.contains(u'/') || name.contains(u'\\') || name.contains(u':');
+    return name.contains(u'/') || name.contains(u'\\') || name == u"." || name == u"..";
 }
 
 // Opens the input first and checks the open handle, so that the file checked is the file read.
-// Others may read it meanwhile, or rename it, but not write to it.
+// Others may read it meanwhile, or rename it, but not write to it. A name that Windows' rules
+// would take for a device or cut short is opened as it stands: it is the file the folder lists.
 std::optional<QString> RunFiles::openInput()
 {
     const QString where = shownPath(d->input);
-    const std::wstring path = widePath(d->input);
+    if (const auto fault = windowsNameFault(d->inputName);
+        fault.kind == WindowsNameFault::Character)
+        return tr("Cannot open %1: Windows does not allow \u201c%2\u201d in a file name. If the "
+                  "file was made on another system, please rename it there.")
+            .arg(where, displayedFileName(fault.character, NamePlace::OnItsOwn));
+    const std::wstring path = widePath(d->folderPath, d->inputName);
     d->inputFile.reset(::CreateFileW(path.c_str(), GENERIC_READ,
                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -399,7 +442,7 @@ std::optional<QString> RunFiles::openInput()
             return tr("%1 is a folder, not a file.").arg(where);
         return tr("Could not open %1: %2").arg(where, reason(error));
     }
-    // Devices (NUL, CON, COM1 in any folder), pipes and consoles are no files to encrypt.
+    // Devices, pipes and consoles are no files to encrypt.
     if (::GetFileType(d->inputFile.get()) != FILE_TYPE_DISK)
         return tr("%1 is not a regular file.").arg(where);
     if (!::GetFileInformationByHandle(d->inputFile.get(), &d->inputInfo))
@@ -414,7 +457,7 @@ std::optional<QString> RunFiles::openInput()
 void RunFiles::removeStaleStagedFiles()
 {
     WIN32_FIND_DATAW entry = {};
-    const std::wstring pattern = widePath(d->folderPath + u'/' + stagedPrefix + u'*');
+    const std::wstring pattern = widePath(d->folderPath, stagedPrefix + u'*');
     const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return; // only tidying: the run itself does not depend on it
@@ -423,7 +466,7 @@ void RunFiles::removeStaleStagedFiles()
         const DWORD skipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
         if ((entry.dwFileAttributes & skipped) == 0 && name.endsWith(stagedSuffix) &&
             name.size() > stagedPrefix.size() + stagedSuffix.size())
-            ::DeleteFileW(widePath(d->folderPath + u'/' + name).c_str());
+            ::DeleteFileW(widePath(d->folderPath, name).c_str());
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
 }
@@ -432,7 +475,9 @@ void RunFiles::removeStaleStagedFiles()
 std::optional<QString> RunFiles::checkOutput()
 {
     const QString where = shownPath(d->output);
-    const std::wstring path = widePath(d->output);
+    if (const auto refusal = d->checkOutputName())
+        return refusal;
+    const std::wstring path = widePath(d->folderPath, d->outputName);
     const Handle entry(openEntry(path, FILE_READ_ATTRIBUTES));
     if (!entry.isValid()) {
         const DWORD error = ::GetLastError();
@@ -460,7 +505,41 @@ std::optional<QString> RunFiles::checkOutput()
         return tr("Cannot replace %1: %2").arg(where, reason(ERROR_SHARING_VIOLATION));
     d->existingOutput = info;
     d->caveat = ownerCaveat(path);
+    // The name may differ from the one the folder holds (in case, or as a short 8.3 alias): the
+    // question names the file that is there, and the new file keeps its name.
+    if (const QString listed = listedName(path); !listed.isEmpty()) {
+        d->outputName = listed;
+        d->output = d->folderPath + u'/' + listed;
+    }
     return std::nullopt;
+}
+
+// The output's name is made from the input's, which may come from a system with other rules.
+std::optional<QString> RunFiles::State::checkOutputName() const
+{
+    const QString where = shownPath(output);
+    const QString shownInput = displayedFileName(inputName);
+    switch (const auto fault = windowsNameFault(outputName); fault.kind) {
+    case WindowsNameFault::Device:
+        return tr("Cannot write %1: Windows keeps this name for a device. Please give %2 another "
+                  "name first.")
+            .arg(where, shownInput);
+    case WindowsNameFault::TrailingSpaceOrDot:
+        return tr("Cannot write %1: Windows cannot keep a name that ends in a space or a dot. "
+                  "Please give %2 another name first.")
+            .arg(where, shownInput);
+    case WindowsNameFault::Character:
+        return tr("Cannot write %1: Windows does not allow \u201c%2\u201d in a file name.")
+            .arg(where, displayedFileName(fault.character, NamePlace::OnItsOwn));
+    case WindowsNameFault::None:
+        break;
+    }
+    return std::nullopt;
+}
+
+QString RunFiles::outputPath() const
+{
+    return d->output;
 }
 
 bool RunFiles::replacesFile() const
@@ -504,7 +583,7 @@ std::optional<QString> RunFiles::commit()
 {
     d->out.close();
     const BY_HANDLE_FILE_INFORMATION *replaced = d->existingOutput ? &*d->existingOutput : nullptr;
-    if (const auto failure = d->staged->commit(widePath(d->output), replaced))
+    if (const auto failure = d->staged->commit(widePath(d->folderPath, d->outputName), replaced))
         return tr("Could not write %1: %2").arg(shownPath(d->output), *failure);
     return std::nullopt;
 }

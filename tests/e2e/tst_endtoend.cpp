@@ -130,6 +130,7 @@ private slots:
     void filesGoBetweenSystems();
     void pathGivenToTheProgram_data();
     void pathGivenToTheProgram();
+    void logOffDuringRun();
     // Ends the program: keep it last.
     void closeDuringRunAsksToStop();
 
@@ -659,6 +660,39 @@ void TestEndToEnd::pathGivenToTheProgram()
         std::filesystem::remove_all(raw(made));
     QVERIFY(endProgram());
     QVERIFY(startProgram(windowsMode() ? windowsProgram() : linuxProgram()));
+}
+
+// A log-off on Windows, sent to the main window (see sessionend_win.cpp): without a run the
+// session may end; during one Windows is asked to wait, and if the session ends nonetheless the
+// program ends at once, without a question, leaving the old output and no staged file.
+void TestEndToEnd::logOffDuringRun()
+{
+    if (!windowsMode())
+        QSKIP("on Linux a log-off is a signal (tst_filecommands)");
+    const auto logOff = [this](const char *steps) { // the answers to the queries among them
+        QProcess sender;
+        sender.setProcessEnvironment(m_env);
+        sender.start(QStringLiteral(VARNOK_WINE_RUN),
+                     QStringList{qEnvironmentVariable("VARNOK_E2E_SESSION_END"),
+                                 QStringLiteral("Varnok Encryptor")}
+                         << words(steps));
+        sender.waitForFinished(60000);
+        return QString::fromLatin1(sender.readAllStandardOutput()).simplified();
+    };
+    QVERIFY(makeBigFile() && writeAll(path("big.bin.enc"), "old"));
+    const QStringList before = entries();
+    QCOMPARE(logOff("query cancel"), QStringLiteral("1"));
+    startRun(encryptButton, QStringLiteral("big.bin"));
+    press(waitForWindow(questionTitle), "y"); // replace big.bin.enc
+    QVERIFY2(waitFor([this] { return runPartExists(); }), "the run did not start");
+    QCOMPARE(logOff("query cancel"), QStringLiteral("0"));
+    QVERIFY2(runPartExists(), "the run ended although the session went on");
+    QCOMPARE(logOff("query end"), QStringLiteral("0"));
+    QVERIFY(m_program.waitForFinished(20000));
+    QCOMPARE(m_program.exitCode(), 0);
+    QCOMPARE(entries(), before);
+    QCOMPARE(readAll(path("big.bin.enc")), QByteArray("old"));
+    QVERIFY(startProgram(windowsProgram())); // for the steps after this one
 }
 
 // The window manager's close request during a run asks the same; Yes stops the run and ends

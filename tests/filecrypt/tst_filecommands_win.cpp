@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 using namespace varnok;
@@ -21,12 +23,6 @@ using testfiles::writeAll;
 namespace {
 
 constexpr qint64 block = qint64(1) << 20;
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 bool isLink(const std::wstring &path)
 {
@@ -48,9 +44,39 @@ class TestFileCommandsWin : public QObject
     bool m_noLinks = false; // a link of the setup could not be made
 
     QString path(const QString &name) const { return m_folder + u'/' + name; }
+    // The literal form: the name as it stands, in a folder of any length. QFile's would take
+    // NUL.enc for a device and "report " for "report".
     std::wstring native(const QString &name) const
     {
-        return QDir::toNativeSeparators(path(name)).toStdWString();
+        return QString(u"\\\\?\\" + QDir::toNativeSeparators(QDir::cleanPath(path(name))))
+            .toStdWString();
+    }
+    bool open(QFile &file, const QString &name, QIODevice::OpenMode mode) const
+    {
+        const bool reading = mode == QIODevice::ReadOnly;
+        const HANDLE handle = ::CreateFileW(
+            native(name).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+            reading ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
+        return handle != INVALID_HANDLE_VALUE &&
+               file.open(::_open_osfhandle(intptr_t(handle), reading ? _O_RDONLY : 0), mode,
+                         QFileDevice::AutoCloseHandle);
+    }
+    QByteArray contents(const QString &name) const
+    {
+        QFile file;
+        return open(file, name, QIODevice::ReadOnly) ? file.readAll() : "<unreadable>";
+    }
+    bool put(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file;
+        return open(file, name, QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    QMap<QString, QByteArray> snapshot() const // a folder reads as unreadable
+    {
+        QMap<QString, QByteArray> tree;
+        for (const QString &entry : entries())
+            tree[entry] = contents(entry);
+        return tree;
     }
 
     void run(bool encrypt, const QString &name)
@@ -91,7 +117,7 @@ class TestFileCommandsWin : public QObject
                                                    SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
                             !isLink(native(name));
             else
-                QVERIFY(writeAll(path(name), "some bytes"));
+                QVERIFY(put(name, "some bytes"));
             if (kind == u"readonly")
                 QVERIFY(::SetFileAttributesW(native(name).c_str(), FILE_ATTRIBUTE_READONLY));
             if (kind == u"held")
@@ -115,7 +141,9 @@ private slots:
     {
         for (HANDLE handle : std::exchange(m_held, {}))
             ::CloseHandle(handle);
-        QVERIFY(QDir(m_folder).removeRecursively());
+        for (const QString &entry : entries()) // by their names as they stand
+            ::DeleteFileW(native(entry).c_str());
+        QVERIFY(QDir(m_root.path() + QStringLiteral("/work")).removeRecursively());
     }
 
     // Names beyond any code page, a password keyed by its Windows-1252 codes: the bytes are
@@ -141,11 +169,11 @@ private slots:
         run(true, name);
         QCOMPARE(m_host.messages, QStringList());
         QCOMPARE(entries(), QSet<QString>({name, name + ".enc"}));
-        QCOMPARE(contents(path(name + ".enc")), rc4("P\xe4ssw\xf6rd\x80", plain));
+        QCOMPARE(contents(name + ".enc"), rc4("P\xe4ssw\xf6rd\x80", plain));
         QVERIFY(QFile::remove(path(name)));
         run(false, name + ".enc");
         QCOMPARE(m_host.messages, QStringList());
-        QCOMPARE(contents(path(name)), plain);
+        QCOMPARE(contents(name), plain);
     }
 
     // Each refusal comes with one message, asks nothing and changes nothing in the folder.
@@ -159,9 +187,9 @@ private slots:
         QTest::newRow("path with backslashes")
             << "..\\a.txt" << QStringList() << QStringList{"path, not a file name"};
         QTest::newRow("drive-relative name or stream")
-            << "C:a.txt" << QStringList() << QStringList{"path, not a file name"};
-        QTest::newRow("device as input")
-            << "NUL" << QStringList() << QStringList{"NUL", "not a regular file"};
+            << "C:a.txt" << QStringList() << QStringList{"C:a.txt", "does not allow \u201c:\u201d"};
+        QTest::newRow("device name, no such file")
+            << "NUL" << QStringList() << QStringList{"\\NUL\u2069", "not found"};
         QTest::newRow("input held open without sharing")
             << "a" << QStringList{"held:a"} << QStringList{"Could not open", "a"};
         QTest::newRow("folder as input")
@@ -187,12 +215,6 @@ private slots:
         if (m_noLinks)
             QSKIP("this system cannot make symbolic links here (Wine 8 makes none)");
         m_host.replaceAnswer = true;
-        const auto snapshot = [this] {
-            QMap<QString, QByteArray> tree; // a folder reads as unreadable
-            for (const QString &entry : entries())
-                tree[entry] = contents(path(entry));
-            return tree;
-        };
         const auto before = snapshot();
         run(true, name);
         QCOMPARE(m_host.messages.size(), 1);
@@ -200,6 +222,68 @@ private slots:
             QVERIFY2(m_host.messages[0].contains(part), qPrintable(m_host.messages[0]));
         QCOMPARE(m_host.questions, QStringList());
         QCOMPARE(snapshot(), before);
+    }
+
+    // Names that Windows' own rules would take for a device or for another name, in a short
+    // folder and in one past MAX_PATH, where those rules do not apply: a file the folder lists is
+    // read as it stands, an output Windows could not keep is refused with what to do, and a file
+    // replaced keeps the name it is listed under. Each file holds its own name.
+    void windowsNames_data()
+    {
+        QTest::addColumn<bool>("longFolder");
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("expected"); // parts of the message, if any
+        QTest::addColumn<QString>("written");      // asked about first if in the setup
+        const QString device = QStringLiteral("Windows keeps this name for a device");
+        const QString trailing = QStringLiteral("ends in a space or a dot");
+        for (const bool longFolder : {false, true}) {
+            const auto row = [longFolder](const char *what, const QStringList &setup, bool encrypt,
+                                          const QStringList &expected, const char *written = "") {
+                QTest::addRow("%s, %s folder", what, longFolder ? "long" : "short")
+                    << longFolder << setup << encrypt << setup[0] << expected
+                    << QString::fromUtf8(written);
+            };
+            row("device", {"NUL.enc"}, false, {"\\NUL\u2069:", device, "NUL.enc"});
+            row("device, an extension, any case", {"Com1.txt.enc"}, false,
+                {"\\Com1.txt\u2069:", device});
+            row("console in and out", {"CON.enc"}, true, {"\\CON.enc.enc\u2069:", device});
+            row("trailing space", {"report .enc", "report"}, false, {"\\report \u2069:", trailing});
+            row("trailing dot", {"report..enc", "report"}, false, {"\\report.\u2069:", trailing});
+            row("colon, from Linux", {"10:30 notes"}, true, {"does not allow \u201c:\u201d"});
+            row("input with a trailing space", {"report ", "report"}, true, {}, "report .enc");
+            row("input named like a device", {"nul.e"}, false, {}, "n");
+            row("output there in another case", {"LETTER.TXT.enc", "letter.txt"}, false, {},
+                "letter.txt");
+        }
+    }
+
+    void windowsNames()
+    {
+        QFETCH(bool, longFolder);
+        QFETCH(QStringList, setup);
+        QFETCH(bool, encrypt);
+        QFETCH(QString, name);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, written);
+        if (longFolder) {
+            m_host.folder = m_folder += u'/' + QString(125, u'l') + u'/' + QString(125, u'm');
+            QVERIFY(QDir().mkpath(m_folder));
+        }
+        for (const QString &entry : setup)
+            QVERIFY(put(entry, entry.toUtf8()));
+        auto after = snapshot();
+        if (!written.isEmpty())
+            after[written] = rc4("secret", name.toUtf8());
+        m_host.replaceAnswer = true;
+        run(encrypt, name);
+        QCOMPARE(m_host.messages.size(), expected.isEmpty() ? 0 : 1);
+        for (const QString &part : expected)
+            QVERIFY2(m_host.messages[0].contains(part), qPrintable(m_host.messages[0]));
+        QCOMPARE(m_host.questions,
+                 setup.contains(written) ? QStringList(path(written)) : QStringList());
+        QCOMPARE(snapshot(), after);
     }
 
     // Whatever ends a run after the staged file exists, it leaves that file nowhere and the old
@@ -260,7 +344,7 @@ private slots:
         for (HANDLE handle : std::exchange(m_held, {}))
             ::CloseHandle(handle);
         QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
-        QCOMPARE(contents(path("in.enc")), left.isEmpty() ? rc4("secret", plain) : left);
+        QCOMPARE(contents("in.enc"), left.isEmpty() ? rc4("secret", plain) : left);
         const DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
         QCOMPARE(int(::GetFileAttributesW(native("in.enc").c_str()) & shown), attributes);
     }

@@ -87,6 +87,28 @@ private slots:
         QCOMPARE(displayedFileName(name, NamePlace::OnItsOwn), onItsOwn);
     }
 
+    // The names Windows takes for a device or for another name, or refuses, whatever the case,
+    // the extension or the spaces before it; near misses are names like any other.
+    void windowsNames()
+    {
+        const auto fault = [](const char *name) {
+            return windowsNameFault(QString::fromUtf8(name));
+        };
+        for (const char *name :
+             {"NUL", "con", "Aux.enc", "prn.txt.enc", "COM1", "lpt9.doc", "nul .tar.gz", "CONIN$",
+              "conout$.txt", "NUL.", "COM\u00b9", "lpt\u00b3.x"})
+            QVERIFY2(fault(name).kind == WindowsNameFault::Device, name);
+        for (const char *name : {"COM0", "COM10", "LPT", "NULL", "nul_x", "aux1.txt", "x.nul",
+                                 ".nul", "COM\u2074", "a b.c", "\u00e9t\u00e9"})
+            QVERIFY2(fault(name).kind == WindowsNameFault::None, name);
+        for (const char *name : {"report ", "report.", ".."})
+            QVERIFY2(fault(name).kind == WindowsNameFault::TrailingSpaceOrDot, name);
+        QString refused; // the character refused in each, and no other
+        for (const char *name : {"10:30 notes", "C:a.txt", "q?x", "\"NUL", "tab\tx"})
+            refused += fault(name).character;
+        QCOMPARE(refused, QStringLiteral("::?\"\t"));
+    }
+
     // A stray byte and the character the readable form shows for it are different names.
     void strayBytesStayApartFromLookAlikes()
     {
