@@ -6,6 +6,14 @@
 
 namespace varnok {
 
+namespace {
+
+// A kernel must beat the running one by this share to take over, so that two of equal speed
+// do not take turns on the noise of the clock.
+constexpr double margin = 1.0 / 64;
+
+} // namespace
+
 Rc4KernelChooser::Rc4KernelChooser(std::span<const Rc4Kernel> kernels, Clock clock,
                                    std::size_t first)
     : m_kernels(kernels)
@@ -14,10 +22,10 @@ Rc4KernelChooser::Rc4KernelChooser(std::span<const Rc4Kernel> kernels, Clock clo
     , m_lastProbed(first)
 {
     assert(!kernels.empty() && kernels.size() <= maxKernels && first < kernels.size());
-    // Every kernel is timed on the first bytes that allow it.
-    std::fill(m_stale.begin(), m_stale.begin() + std::ptrdiff_t(kernels.size()), true);
+    // The first round, on the first bytes that allow it.
+    std::fill(m_probesOwed.begin(), m_probesOwed.begin() + std::ptrdiff_t(kernels.size()), 2);
     // Reading a thread's CPU clock can take a system call, a microsecond or more under a
-    // hypervisor, part of which lands inside every interval timed: about a tenth of a probe.
+    // hypervisor, part of which lands inside every interval timed: a tenth of a probe.
     std::uint64_t least = UINT64_MAX;
     for (int k = 0; k < 5; ++k) {
         const std::uint64_t before = m_clock();
@@ -33,33 +41,44 @@ void Rc4KernelChooser::run(Rc4State &state, std::span<const std::uint8_t> in,
     const std::size_t n = std::min(in.size(), out.size());
     std::size_t done = 0;
     std::uint64_t start = 0;
-    bool clockRead = false;
-    auto readClockOnce = [&] {
+    bool clockRead = false; // start holds the reading at `done`
+    auto timed = [&](std::size_t k, std::size_t length) {
         if (!clockRead)
             start = m_clock();
         clockRead = true;
+        const double cost =
+            timedRun(k, state, in.subspan(done, length), out.subspan(done, length), start);
+        done += length;
+        return cost;
     };
+    m_referenceFresh = false;
     while (done < n) {
         const std::size_t left = n - done;
-        if (left >= probeBytes) {
-            if (const std::size_t k = dueProbe(); k != none) {
-                readClockOnce();
-                noteProbe(k, timedRun(k, state, in.subspan(done, probeBytes),
-                                      out.subspan(done, probeBytes), start));
-                done += probeBytes;
+        if (const std::size_t due = left >= probeBytes ? dueProbe() : none; due != none) {
+            if (m_probesOwed[due] > 0 || m_referenceFresh) {
+                noteProbe(due, timed(due, probeBytes));
+                if (due == m_nextInTurn) {
+                    m_untilProbe = probeGap;
+                    m_nextInTurn = none;
+                }
+                continue;
+            }
+            // Outside a round, a probe is weighed against the running kernel right before it, timed
+            // in two halves of which the cheaper counts, so that a burst of load from elsewhere in
+            // one of them does not make the probe look cheap.
+            if (left >= 3 * probeBytes) {
+                const std::size_t half = std::min(left - probeBytes, referenceBytes) / 2;
+                const double first = timed(m_current, half);
+                const double second = timed(m_current, half);
+                noteReference(first > 0 && second > 0 ? std::min(first, second) : 0);
                 continue;
             }
         }
-        // A short piece is not worth a reading of the clock; it still counts towards a probe.
-        const std::size_t length = std::min({left, sliceBytes, std::max(m_untilProbe, probeBytes)});
-        if (length >= probeBytes) {
-            readClockOnce();
-            noteSlice(timedRun(m_current, state, in.subspan(done, length),
-                               out.subspan(done, length), start));
-        } else {
-            m_kernels[m_current].run(state, in.subspan(done, length), out.subspan(done, length));
-            clockRead = false;
-        }
+        // Untimed, up to where the next probe falls due.
+        const std::size_t length = m_untilProbe > 0 ? std::min(left, m_untilProbe) : left;
+        m_kernels[m_current].run(state, in.subspan(done, length), out.subspan(done, length));
+        clockRead = false;
+        m_referenceFresh = false;
         m_untilProbe -= std::min(m_untilProbe, length);
         done += length;
     }
@@ -77,78 +96,119 @@ double Rc4KernelChooser::timedRun(std::size_t k, Rc4State &state, std::span<cons
     return double(took - m_clockCost) / double(in.size());
 }
 
-void Rc4KernelChooser::noteSlice(double cost)
+void Rc4KernelChooser::noteReference(double cost)
 {
-    if (cost <= 0)
-        return;
-    double &known = m_costs[m_current];
-    if (known > 0 && std::abs(cost - known) > known / 8) {
-        if (++m_moves < 2)
-            return; // one slice may have met an interrupt; two in a row mean a change
-        // Most likely another kind of core: what the others cost is no longer known.
-        for (std::size_t k = 0; k < m_kernels.size(); ++k)
-            m_stale[k] = k != m_current;
-        m_moves = 0;
-        known = cost;
-    } else {
-        m_moves = 0;
-        known = known > 0 ? known + (cost - known) / 4 : cost;
+    if (cost > 0) {
+        m_runningCost = cost;
+        m_referenceFresh = true;
     }
-    pickCheapest();
 }
 
 void Rc4KernelChooser::noteProbe(std::size_t k, double cost)
 {
-    m_stale[k] = false;
-    if (cost > 0)
-        m_costs[k] = m_costs[k] > 0 && k != m_current ? (m_costs[k] + cost) / 2 : cost;
-    pickCheapest();
+    m_referenceFresh = false;
+    if (m_probesOwed[k] > 0) {
+        // Part of a round: the lower of the two times counts.
+        if (cost > 0)
+            m_roundCost[k] =
+                m_probesOwed[k] == 2 || m_roundCost[k] <= 0 ? cost : std::min(m_roundCost[k], cost);
+        --m_probesOwed[k];
+        if (std::all_of(m_probesOwed.begin(), m_probesOwed.end(), [](int n) { return n == 0; }))
+            settleRound();
+        return;
+    }
+    if (cost <= 0 || m_runningCost <= 0)
+        return;
+    const double ratio = cost / m_runningCost;
+    double &known = m_ratio[k];
+    if (known > 0 && ratio < known * (1 - 1.0 / 8)) {
+        // Cheaper than it stood, which load from elsewhere cannot make it: once may still be a
+        // fluke of the reference, twice means the kernels compare differently now (the running
+        // one slowed, or this one sped up), so time them all.
+        if (m_doubted == k) {
+            m_doubted = none;
+            std::fill(m_probesOwed.begin(), m_probesOwed.begin() + std::ptrdiff_t(m_kernels.size()),
+                      2);
+        } else {
+            m_doubted = k; // probed again, after a new reference
+        }
+        return;
+    }
+    m_doubted = none;
+    // Dearer by far is most likely a burst of load during the probe, and a kernel that did grow
+    // dearer is no threat to the running one.
+    if (known <= 0 || ratio <= known * (1 + 1.0 / 8))
+        known = known > 0 ? (known + ratio) / 2 : ratio;
+    runCheapest();
 }
 
 std::size_t Rc4KernelChooser::dueProbe()
 {
+    // A round first, the kernels in turn; then a doubted kernel again; then the next in turn.
+    std::size_t owing = none;
     for (std::size_t k = 0; k < m_kernels.size(); ++k) {
-        if (m_stale[k])
-            return k;
+        if (m_probesOwed[k] > 0 && (owing == none || m_probesOwed[k] > m_probesOwed[owing]))
+            owing = k;
     }
+    if (owing != none)
+        return owing;
+    if (m_doubted != none)
+        return m_doubted;
     if (m_untilProbe > 0 || m_kernels.size() < 2)
         return none;
-    m_untilProbe = probeGap;
-    ++m_turn;
-    const double running = m_costs[m_current];
-    for (std::size_t step = 1; step <= m_kernels.size(); ++step) {
-        const std::size_t k = (m_lastProbed + step) % m_kernels.size();
-        if (k == m_current)
-            continue;
-        if (m_turn % 4 != 0 && running > 0 && m_costs[k] > running * 1.25)
-            continue;
-        m_lastProbed = k;
-        return k;
+    if (m_nextInTurn == none || m_nextInTurn == m_current) {
+        m_lastProbed = (m_lastProbed + 1) % m_kernels.size();
+        if (m_lastProbed == m_current)
+            m_lastProbed = (m_lastProbed + 1) % m_kernels.size();
+        m_nextInTurn = m_lastProbed;
     }
-    return none;
+    return m_nextInTurn;
 }
 
-void Rc4KernelChooser::pickCheapest()
+void Rc4KernelChooser::settleRound()
 {
-    // A kernel newly probed must beat the running one by a little, so that two of equal speed
-    // do not take turns on the noise of the clock.
-    std::size_t best = m_current;
+    ++m_rounds;
+    std::size_t cheapest = m_current;
     for (std::size_t k = 0; k < m_kernels.size(); ++k) {
-        if (m_stale[k] || m_costs[k] <= 0)
-            continue;
-        if (m_costs[best] <= 0 || m_stale[best] || m_costs[k] < m_costs[best] * (1 - 1.0 / 64))
-            best = k;
+        if (m_roundCost[k] > 0 &&
+            (m_roundCost[cheapest] <= 0 || m_roundCost[k] < m_roundCost[cheapest]))
+            cheapest = k;
     }
-    m_current = best;
+    if (m_roundCost[cheapest] <= 0)
+        return; // the clock did not move: nothing learnt
+    m_current = cheapest;
+    m_runningCost = m_roundCost[cheapest];
+    for (std::size_t k = 0; k < m_kernels.size(); ++k)
+        m_ratio[k] = m_roundCost[k] / m_roundCost[cheapest];
+    m_doubted = none;
+}
+
+void Rc4KernelChooser::runCheapest()
+{
+    std::size_t cheapest = m_current;
+    for (std::size_t k = 0; k < m_kernels.size(); ++k) {
+        if (m_ratio[k] > 0 && m_ratio[k] < m_ratio[cheapest] * (1 - margin))
+            cheapest = k;
+    }
+    if (cheapest == m_current)
+        return;
+    // Everything is now measured against the new running kernel.
+    const double scale = m_ratio[cheapest];
+    for (std::size_t k = 0; k < m_kernels.size(); ++k)
+        m_ratio[k] /= scale;
+    m_runningCost *= scale;
+    m_current = cheapest;
 }
 
 void Rc4KernelChooser::assumeCosts(std::span<const double> costs)
 {
     assert(costs.size() == m_kernels.size());
-    std::copy(costs.begin(), costs.end(), m_costs.begin());
-    std::fill(m_stale.begin(), m_stale.end(), false);
-    m_moves = 0;
-    pickCheapest();
+    std::fill(m_probesOwed.begin(), m_probesOwed.end(), 0);
+    m_current = std::size_t(std::min_element(costs.begin(), costs.end()) - costs.begin());
+    for (std::size_t k = 0; k < m_kernels.size(); ++k)
+        m_ratio[k] = costs[k] / costs[m_current];
+    m_runningCost = 0; // until its first slice
+    m_doubted = none;
 }
 
 Rc4KernelChooser &threadRc4KernelChooser()

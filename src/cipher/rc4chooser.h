@@ -15,22 +15,22 @@ namespace varnok {
 // thread can be moved between cores of different kinds (hybrid processors, virtual machines),
 // so no single choice made up front holds.
 //
-// The running kernel works in timed slices. Every probeGap bytes one of the others runs on a
-// short probe, in turn, so that every kernel's cost stays known, and the cheapest becomes the
-// running one. A kernel more than a quarter dearer than the running one is probed on every
-// fourth turn only, as probing it costs the most and it is the least likely to win. When the
-// running kernel's cost moves by more than an eighth in two slices in a row, the thread has
-// most likely changed cores, and every other kernel is probed again at once. Costs come from
-// the thread's own CPU clock, so that time spent preempted is not counted against a kernel;
-// a clock that does not move leaves the first kernel running.
+// Every probeGap bytes one of the other kernels, in turn, runs on a short probe, and its cost is
+// taken relative to the running kernel's on the bytes right before: a burst of load from
+// elsewhere slows both alike, while another kind of core changes how they compare. When probes
+// put a kernel more than an eighth cheaper than where it stood, twice in a row, the thread has
+// most likely changed cores (load from elsewhere only ever adds time), and every kernel is
+// probed again at once, twice each, the lower time counting. The cheapest runs. Times come from
+// the thread's own CPU clock, so that time spent preempted does not count; a clock that does not
+// move leaves the first kernel running.
 class Rc4KernelChooser final
 {
 public:
     using Clock = std::uint64_t (*)();
 
-    static constexpr std::size_t sliceBytes = std::size_t(1) << 20;
     static constexpr std::size_t probeBytes = std::size_t(16) << 10;
-    static constexpr std::size_t probeGap = std::size_t(2) << 20;
+    static constexpr std::size_t referenceBytes = std::size_t(256) << 10;
+    static constexpr std::size_t probeGap = std::size_t(4) << 20;
     static constexpr std::size_t maxKernels = 8;
 
     // kernels must outlive the chooser. Until it has timed them, it runs kernels[first].
@@ -42,9 +42,12 @@ public:
 
     const Rc4Kernel &current() const { return m_kernels[m_current]; }
     std::size_t currentIndex() const { return m_current; }
-    // Each kernel's latest cost in clock ticks per byte; 0 for one not timed yet.
-    std::span<const double> costs() const { return std::span(m_costs).first(m_kernels.size()); }
-    // Takes these costs as known, e.g. as carried over from another core, and runs the cheapest.
+    // How many times every kernel has been timed afresh, the first time included.
+    std::size_t rounds() const { return m_rounds; }
+    // Each kernel's cost as a multiple of the running one's; 0 for one not timed yet.
+    std::span<const double> costs() const { return std::span(m_ratio).first(m_kernels.size()); }
+    // Takes these costs (in any one unit) as known, e.g. as carried over from another core, and
+    // runs the cheapest.
     void assumeCosts(std::span<const double> costs);
 
 private:
@@ -54,21 +57,26 @@ private:
     // not move. `start` is the clock's reading before; it becomes the reading after.
     double timedRun(std::size_t k, Rc4State &state, std::span<const std::uint8_t> in,
                     std::span<std::uint8_t> out, std::uint64_t &start);
-    void noteSlice(double cost);
+    void noteReference(double cost);
     void noteProbe(std::size_t k, double cost);
     std::size_t dueProbe(); // the kernel to probe now, or none
-    void pickCheapest();
+    void settleRound();
+    void runCheapest();
 
     std::span<const Rc4Kernel> m_kernels;
     Clock m_clock;
     std::uint64_t m_clockCost = 0; // ticks that a reading of the clock adds to what it times
-    std::array<double, maxKernels> m_costs{};
-    std::array<bool, maxKernels> m_stale{}; // to be probed before the next slice
+    std::array<double, maxKernels> m_ratio{};     // cost relative to the running kernel's
+    std::array<double, maxKernels> m_roundCost{}; // ticks per byte in the current round
+    std::array<int, maxKernels> m_probesOwed{};   // a round is on while any are owed
     std::size_t m_current = 0;
+    double m_runningCost = 0;      // the running kernel's ticks per byte in its last slice
+    bool m_referenceFresh = false; // that slice came right before the next piece
     std::size_t m_lastProbed = 0;
+    std::size_t m_nextInTurn = none;     // picked for the next probe in turn, not yet run
     std::size_t m_untilProbe = probeGap; // bytes of the running kernel before the next probe
-    std::size_t m_turn = 0;              // probe turns so far
-    int m_moves = 0;                     // slices in a row whose cost moved by more than an eighth
+    std::size_t m_doubted = none;        // a kernel whose last probe put it out of place
+    std::size_t m_rounds = 0;
 };
 
 // The calling thread's chooser over rc4Kernels(), as Rc4State::transform uses it.
