@@ -152,6 +152,8 @@ std::size_t Rc4KernelChooser::dueProbe()
     }
     if (owing != none)
         return owing;
+    if (m_clockStill)
+        return none;
     if (m_doubted != none)
         return m_doubted;
     if (m_untilProbe > 0 || m_kernels.size() < 2)
@@ -174,8 +176,10 @@ void Rc4KernelChooser::settleRound()
             (m_roundCost[cheapest] <= 0 || m_roundCost[k] < m_roundCost[cheapest]))
             cheapest = k;
     }
-    if (m_roundCost[cheapest] <= 0)
-        return; // the clock did not move: nothing learnt
+    if (m_roundCost[cheapest] <= 0) {
+        m_clockStill = true; // nothing to learn from it: stop timing
+        return;
+    }
     m_current = cheapest;
     m_runningCost = m_roundCost[cheapest];
     for (std::size_t k = 0; k < m_kernels.size(); ++k)

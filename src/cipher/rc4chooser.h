@@ -77,6 +77,7 @@ private:
     std::size_t m_untilProbe = probeGap; // bytes of the running kernel before the next probe
     std::size_t m_doubted = none;        // a kernel whose last probe put it out of place
     std::size_t m_rounds = 0;
+    bool m_clockStill = false; // a whole round took no time by the clock
 };
 
 // The calling thread's chooser over rc4Kernels(), as Rc4State::transform uses it.
