@@ -352,7 +352,7 @@ void printConvergence()
         varnok::Rc4KernelChooser moved(kernels);
         moved.assumeCosts(believed);
         const std::size_t bytes = bytesToSettle(moved);
-        std::printf("%s by %.0f%%: %.2f MiB (on \"%s\")", lead > 1.5 ? " " : ", ", (lead - 1) * 100,
+        std::printf("%s by %.0f%%: %.2f MiB (on \"%s\")", lead > 1.5 ? "" : ",", (lead - 1) * 100,
                     double(bytes) / (1 << 20), std::string(moved.current().name).c_str());
     }
     std::printf("\n");
@@ -379,13 +379,23 @@ CoreFigures measureThisCore()
     ours.RC4ini(kKey);
     std::vector<varnok::Rc4State> alone(kernels.size(), ours);
     std::vector<std::vector<double>> rates(kernels.size() + 2);
-    for (int rep = 0; rep < repetitions; ++rep) {
+    // Each repetition runs them all, in turn forwards and backwards, so that no one always
+    // follows the same other.
+    std::vector<std::function<void()>> runs;
+    runs.push_back([&] {
         if (openssl.ok())
             rates[0].push_back(mib / timed([&] { openssl.transform(bytes); }));
-        // Ours as the program runs it: the thread's own chooser, which follows the thread.
-        rates[1].push_back(mib / timed([&] { ours.transform(bytes); }));
-        for (std::size_t k = 0; k < kernels.size(); ++k)
+    });
+    // Ours as the program runs it: the thread's own chooser, which follows the thread.
+    runs.push_back([&] { rates[1].push_back(mib / timed([&] { ours.transform(bytes); })); });
+    for (std::size_t k = 0; k < kernels.size(); ++k) {
+        runs.push_back([&, k] {
             rates[k + 2].push_back(mib / timed([&] { kernels[k].run(alone[k], bytes, bytes); }));
+        });
+    }
+    for (int rep = 0; rep < repetitions; ++rep) {
+        for (std::size_t r = 0; r < runs.size(); ++r)
+            runs[rep % 2 == 0 ? r : runs.size() - 1 - r]();
     }
     CoreFigures figures;
     figures.openssl = median(rates[0]);
