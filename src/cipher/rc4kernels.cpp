@@ -135,15 +135,21 @@ constexpr auto portable = walk<Cell, Width, blocks<Cell, Width, Ahead, Word>>;
 
 // One step of ahead1Blocks; T holds s[i], N receives s[i + 1]. J is the step's place in its
 // block of eight, whose first slot is at s[base]; the ninth slot is reached through `next`.
+// clang-format off
 #define VARNOK_AHEAD1_STEP(K, J, T, N, NEXT_SLOT, KEYSTREAM, BLOCK_END)                            \
-    "add %b[" T "], %b[j]\n\t" NEXT_SLOT(J, N) "movl (%[s],%[j],4), %k[sj]\n\t"                    \
-                                               "movl %k[" T "], (%[s],%[j],4)\n\t"                 \
-                                               "cmp %b[j], %b[next]\n\t"                           \
-                                               "je .Lvarnok_land" #K "_%=\n"                       \
-                                               ".Lvarnok_landed" #K "_%=:\n\t"                     \
-                                               "movl %k[sj], " #J "*4(%[s],%[base],4)\n\t"         \
-                                               "add %b[" T "], %b[sj]\n\t"                         \
-                                               "add $1, %b[next]\n\t" KEYSTREAM(J) BLOCK_END(K)
+    "add %b[" T "], %b[j]\n\t"                                                                     \
+    NEXT_SLOT(J, N)                                                                                \
+    "movl (%[s],%[j],4), %k[sj]\n\t"                                                               \
+    "movl %k[" T "], (%[s],%[j],4)\n\t"                                                            \
+    "cmp %b[j], %b[next]\n\t"                                                                      \
+    "je .Lvarnok_land" #K "_%=\n"                                                                  \
+    ".Lvarnok_landed" #K "_%=:\n\t"                                                                \
+    "movl %k[sj], " #J "*4(%[s],%[base],4)\n\t"                                                    \
+    "add %b[" T "], %b[sj]\n\t"                                                                    \
+    "add $1, %b[next]\n\t"                                                                         \
+    KEYSTREAM(J)                                                                                   \
+    BLOCK_END(K)
+// clang-format on
 #define VARNOK_AHEAD1_LAND(K, T, N)                                                                \
     ".Lvarnok_land" #K "_%=:\n\t"                                                                  \
     "movl %k[" T "], %k[" N "]\n\t"                                                                \
