@@ -361,7 +361,7 @@ void printSummary()
     printRatio("command up to its final flush / the same cipher work on one 1 MiB block in cache",
                "command to flush", "transform in cache", "stricter, for context");
     printRatio("command, flush included / (openssl enc -rc4 + fsync)", "command", "openssl+fsync",
-               "goal: at most 0.8x");
+               "goal: at most 0.4x");
     printRatio("command, flush included / openssl enc -rc4 without fsync", "command", "openssl",
                "for context");
     printRatio("varnok-cli encrypt / the command, flush included", "varnok-cli", "command",

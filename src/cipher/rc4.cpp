@@ -1,6 +1,6 @@
 #include "rc4.h"
 
-#include "rc4kernels.h"
+#include "rc4chooser.h"
 
 #include <algorithm>
 #include <cassert>
@@ -37,7 +37,7 @@ std::uint8_t Rc4State::EnDeCryptSingle(std::uint8_t plainbyte)
 void Rc4State::transform(std::span<const std::uint8_t> in, std::span<std::uint8_t> out)
 {
     assert(in.size() == out.size());
-    chosenRc4Kernel().run(*this, in, out);
+    threadRc4KernelChooser().run(*this, in, out);
 }
 
 void Rc4State::wipe() noexcept

@@ -86,9 +86,20 @@ inline void block(Cell *s, std::uint32_t base, std::uint32_t &jRef, const std::u
     jRef = j;
 }
 
+// Width-step blocks, count of them, the first with i running from base.
+template <typename Cell, std::uint32_t Width, bool Ahead, bool Word>
+void blocks(Cell *s, std::uint32_t base, std::uint32_t &j, const std::uint8_t *in,
+            std::uint8_t *out, std::size_t count)
+{
+    for (std::size_t b = 0; b < count; ++b) {
+        block<Cell, Width, Ahead, Word>(s, base, j, in + b * Width, out + b * Width);
+        base = (base + Width) & 255;
+    }
+}
+
 // Runs the state over in into out with cells of type Cell: single steps until i reaches a
 // block boundary (so that no block wraps around the table), whole blocks, then single steps.
-template <typename Cell, std::uint32_t Width, bool Ahead, bool Word>
+template <typename Cell, std::uint32_t Width, auto Blocks>
 void walk(Rc4State &state, std::span<const std::uint8_t> in, std::span<std::uint8_t> out)
 {
     std::array<Cell, 256> s;
@@ -102,9 +113,10 @@ void walk(Rc4State &state, std::span<const std::uint8_t> in, std::span<std::uint
     std::size_t k = 0;
     for (; k < n && (i + 1) % Width != 0; ++k)
         dst[k] = static_cast<std::uint8_t>(src[k] ^ step(s.data(), i, j));
-    for (; n - k >= Width; k += Width) {
-        block<Cell, Width, Ahead, Word>(s.data(), (i + 1) & 255, j, src + k, dst + k);
-        i = (i + Width) & 255;
+    if (const std::size_t count = (n - k) / Width; count > 0) {
+        Blocks(s.data(), (i + 1) & 255, j, src + k, dst + k, count);
+        k += count * Width;
+        i = static_cast<std::uint32_t>((i + count * Width) & 255);
     }
     for (; k < n; ++k)
         dst[k] = static_cast<std::uint8_t>(src[k] ^ step(s.data(), i, j));
@@ -115,15 +127,122 @@ void walk(Rc4State &state, std::span<const std::uint8_t> in, std::span<std::uint
     state.idxJ = static_cast<std::int16_t>(j);
 }
 
+template <typename Cell, std::uint32_t Width, bool Ahead, bool Word>
+constexpr auto portable = walk<Cell, Width, blocks<Cell, Width, Ahead, Word>>;
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VARNOK_RC4_X86_64_ASM
+
+// One step of ahead1Blocks; T holds s[i], N receives s[i + 1]. J is the step's place in its
+// block of eight, whose first slot is at s[base]; the ninth slot is reached through `next`.
+// clang-format off
+#define VARNOK_AHEAD1_STEP(K, J, T, N, NEXT_SLOT, KEYSTREAM, BLOCK_END)                            \
+    "add %b[" T "], %b[j]\n\t"                                                                     \
+    NEXT_SLOT(J, N)                                                                                \
+    "movl (%[s],%[j],4), %k[sj]\n\t"                                                               \
+    "movl %k[" T "], (%[s],%[j],4)\n\t"                                                            \
+    "cmp %b[j], %b[next]\n\t"                                                                      \
+    "je .Lvarnok_land" #K "_%=\n"                                                                  \
+    ".Lvarnok_landed" #K "_%=:\n\t"                                                                \
+    "movl %k[sj], " #J "*4(%[s],%[base],4)\n\t"                                                    \
+    "add %b[" T "], %b[sj]\n\t"                                                                    \
+    "add $1, %b[next]\n\t"                                                                         \
+    KEYSTREAM(J)                                                                                   \
+    BLOCK_END(K)
+// clang-format on
+#define VARNOK_AHEAD1_LAND(K, T, N)                                                                \
+    ".Lvarnok_land" #K "_%=:\n\t"                                                                  \
+    "movl %k[" T "], %k[" N "]\n\t"                                                                \
+    "jmp .Lvarnok_landed" #K "_%=\n"
+#define VARNOK_AHEAD1_IN_BLOCK(J, N) "movl (" #J "+1)*4(%[s],%[base],4), %k[" N "]\n\t"
+#define VARNOK_AHEAD1_NEXT_BLOCK(J, N) "movl (%[s],%[next],4), %k[" N "]\n\t"
+#define VARNOK_AHEAD1_FIRST_KEY(J) "movzbl (%[s],%[sj],4), %k[key]\n\t"
+#define VARNOK_AHEAD1_KEY(J)                                                                       \
+    "movzbl (%[s],%[sj],4), %k[sj]\n\t"                                                            \
+    "shl $" #J "*8, %[sj]\n\t"                                                                     \
+    "or %[sj], %[key]\n\t"
+#define VARNOK_AHEAD1_NO_END(K)
+#define VARNOK_AHEAD1_END(K)                                                                       \
+    "xor (" #K "-7)(%[in]), %[key]\n\t"                                                            \
+    "mov %[key], (" #K "-7)(%[in],%[outOffset])\n\t"                                               \
+    "add $8, %b[base]\n\t"
+#define VARNOK_AHEAD1_BLOCK(K0, K1, K2, K3, K4, K5, K6, K7)                                        \
+    VARNOK_AHEAD1_STEP(K0, 0, "si", "sn", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_FIRST_KEY,         \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K1, 1, "sn", "si", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K2, 2, "si", "sn", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K3, 3, "sn", "si", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K4, 4, "si", "sn", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K5, 5, "sn", "si", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K6, 6, "si", "sn", VARNOK_AHEAD1_IN_BLOCK, VARNOK_AHEAD1_KEY,               \
+                       VARNOK_AHEAD1_NO_END)                                                       \
+    VARNOK_AHEAD1_STEP(K7, 7, "sn", "si", VARNOK_AHEAD1_NEXT_BLOCK, VARNOK_AHEAD1_KEY,             \
+                       VARNOK_AHEAD1_END)
+#define VARNOK_AHEAD1_LANDS(K0, K1, K2, K3, K4, K5, K6, K7)                                        \
+    VARNOK_AHEAD1_LAND(K0, "si", "sn")                                                             \
+    VARNOK_AHEAD1_LAND(K1, "sn", "si")                                                             \
+    VARNOK_AHEAD1_LAND(K2, "si", "sn")                                                             \
+    VARNOK_AHEAD1_LAND(K3, "sn", "si")                                                             \
+    VARNOK_AHEAD1_LAND(K4, "si", "sn")                                                             \
+    VARNOK_AHEAD1_LAND(K5, "sn", "si")                                                             \
+    VARNOK_AHEAD1_LAND(K6, "si", "sn")                                                             \
+    VARNOK_AHEAD1_LAND(K7, "sn", "si")
+
+// Blocks of sixteen steps in x86-64 assembly, on 32-bit cells, base a multiple of 16.
+//
+// The chain that sets RC4's pace is j += s[i]. Here s[i + 1] is read before the step stores to
+// s[j], so the read never waits to learn where that store goes; when j does land on i + 1 (one
+// step in 256), a branch that is predicted as not taken copies the stored value instead. j
+// lives in the low byte of a register whose upper bits stay zero, so one byte add both adds and
+// wraps it, with nothing more on the chain. Slots are fixed offsets from the block's first
+// cell; the keystream is gathered into a register and XORed onto the data eight bytes at once.
+void ahead1Blocks(std::uint32_t *s, std::uint32_t firstI, std::uint32_t &jRef,
+                  const std::uint8_t *in, std::uint8_t *out, std::size_t count)
+{
+    if (count == 0)
+        return;
+    std::uint64_t j = jRef & 255;
+    std::uint64_t base = firstI;
+    std::uint64_t next = (firstI + 1) & 255;
+    std::uint64_t si = 0, sn = 0, sj = 0, key = 0;
+    const std::intptr_t outOffset = out - in;
+    asm volatile("movl (%[s],%[base],4), %k[si]\n\t"
+                 ".p2align 4\n"
+                 "1:\n\t" //
+                 VARNOK_AHEAD1_BLOCK(0, 1, 2, 3, 4, 5, 6, 7)
+                     VARNOK_AHEAD1_BLOCK(8, 9, 10, 11, 12, 13, 14, 15) //
+                 "add $16, %[in]\n\t"
+                 "sub $1, %[count]\n\t"
+                 "jnz 1b\n\t"
+                 "jmp 2f\n" //
+                 VARNOK_AHEAD1_LANDS(0, 1, 2, 3, 4, 5, 6, 7)
+                     VARNOK_AHEAD1_LANDS(8, 9, 10, 11, 12, 13, 14, 15) //
+                 "2:\n"
+                 : [j] "+r"(j), [base] "+r"(base), [next] "+r"(next), [in] "+r"(in),
+                   [count] "+r"(count), [si] "+r"(si), [sn] "+r"(sn), [sj] "+r"(sj), [key] "+r"(key)
+                 : [s] "r"(s), [outOffset] "r"(outOffset)
+                 : "cc", "memory");
+    jRef = static_cast<std::uint32_t>(j);
+}
+#endif
+
 // 32-bit cells need no byte merging on a store and never share a word between an entry being
 // stored and its neighbour being loaded; byte cells keep the table in four times fewer cache
 // lines. Which wins depends on the core.
 constexpr std::array kernels = {
-    Rc4Kernel{"serial", walk<std::uint32_t, 1, false, false>},
-    Rc4Kernel{"serial-bytes-wordxor", walk<std::uint8_t, 8, false, true>},
-    Rc4Kernel{"ahead4", walk<std::uint32_t, 4, true, false>},
-    Rc4Kernel{"ahead8", walk<std::uint32_t, 8, true, false>},
-    Rc4Kernel{"ahead8-wordxor", walk<std::uint32_t, 8, true, true>},
+    Rc4Kernel{"serial", portable<std::uint32_t, 1, false, false>},
+    Rc4Kernel{"serial-bytes-wordxor", portable<std::uint8_t, 8, false, true>},
+    Rc4Kernel{"ahead4", portable<std::uint32_t, 4, true, false>},
+    Rc4Kernel{"ahead8", portable<std::uint32_t, 8, true, false>},
+    Rc4Kernel{"ahead8-wordxor", portable<std::uint32_t, 8, true, true>},
+#ifdef VARNOK_RC4_X86_64_ASM
+    Rc4Kernel{"ahead1-x86-64", walk<std::uint32_t, 16, ahead1Blocks>},
+#endif
 };
 
 // Times every kernel on a buffer of its own, in interleaved rounds so that a moment of load

@@ -20,8 +20,9 @@ struct Rc4Kernel
 // Every kernel, the plain serial loop first.
 std::span<const Rc4Kernel> rc4Kernels();
 
-// The kernel that ran fastest here, timed once on first use (a few hundred microseconds on a
-// buffer of its own); safe to call from any thread.
+// The kernel that ran fastest in a quick timing of them all, once per process on first use (a
+// few hundred microseconds on a buffer of its own): the first guess of each thread's chooser
+// (rc4chooser.h), until that has timed them on real data. Safe to call from any thread.
 const Rc4Kernel &chosenRc4Kernel();
 
 } // namespace varnok

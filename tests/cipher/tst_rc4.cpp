@@ -1,5 +1,7 @@
 #include "rc4.h"
+#include "rc4chooser.h"
 #include "rc4kernels.h"
+#include "threadclock.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -11,7 +13,9 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace varnok;
@@ -62,6 +66,23 @@ std::int16_t jLandingOn(const Rc4State &state, int target)
     return static_cast<std::int16_t>((target - state.sbox[nextI]) & 255);
 }
 
+// Kernels for the chooser that do a real kernel's work and move a fake clock by what the test
+// says each costs per byte.
+std::uint64_t fakeTicks = 0;
+std::uint64_t fakeReads = 0;
+std::array<int, 4> fakeCosts{};
+
+template <std::size_t K>
+void fakeCostRun(Rc4State &state, std::span<const std::uint8_t> in, std::span<std::uint8_t> out)
+{
+    rc4Kernels()[K].run(state, in, out);
+    fakeTicks += in.size() * std::uint64_t(fakeCosts[K]);
+}
+
+const std::array<Rc4Kernel, 4> fakeCostKernels = {
+    Rc4Kernel{"0", fakeCostRun<0>}, Rc4Kernel{"1", fakeCostRun<1>}, Rc4Kernel{"2", fakeCostRun<2>},
+    Rc4Kernel{"3", fakeCostRun<3>}};
+
 } // namespace
 
 class TestRc4 : public QObject
@@ -81,6 +102,9 @@ private slots:
     void bulkLongRun();
     void kernelsSwitchMidStream_data();
     void kernelsSwitchMidStream();
+    void chooserFollowsTheClock_data();
+    void chooserFollowsTheClock();
+    void threadClockCountsOnlyWork();
     void roundTrip();
     void matchesOpenSsl();
 };
@@ -376,6 +400,103 @@ void TestRc4::kernelsSwitchMidStream()
     }
     QCOMPARE(got, want);
     QVERIFY(sameState(bulk, reference));
+}
+
+// The chooser settles on the kernel the clock says is cheapest, and again when the clock
+// changes its mind. The stream stays byte-exact throughout.
+void TestRc4::chooserFollowsTheClock_data()
+{
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<int>("cheapestBefore");
+    QTest::addColumn<QList<int>>("after");
+    QTest::addColumn<int>("cheapestAfter");
+    QTest::addColumn<int>("withinMiB"); // of the change
+    QTest::addColumn<int>("newRounds"); // of timing every kernel, after the change
+
+    // A change shows at the next probe of any kernel; one kernel's alone, when that is probed.
+    const int probeMiB = int(Rc4KernelChooser::probeGap >> 20);
+    const int turnsMiB = probeMiB * int(fakeCostKernels.size() - 1);
+    QTest::newRow("last is cheapest") << QList{9, 7, 5, 3} << 3 << QList{9, 7, 5, 3} << 3 << 0 << 0;
+    // As a burst of load from elsewhere does: nothing to time afresh.
+    QTest::newRow("all slow down alike")
+        << QList{4, 6, 8, 9} << 0 << QList{8, 12, 16, 18} << 0 << 0 << 0;
+    QTest::newRow("running one slows")
+        << QList{4, 6, 8, 9} << 0 << QList{12, 6, 5, 9} << 2 << probeMiB + 1 << 1;
+    // The others only grow dearer beside it: nothing to time afresh either.
+    QTest::newRow("running one speeds up")
+        << QList{8, 6, 9, 9} << 1 << QList{5, 2, 4, 9} << 1 << 0 << 0;
+    QTest::newRow("another speeds up")
+        << QList{4, 6, 8, 9} << 0 << QList{4, 6, 8, 2} << 3 << turnsMiB + 1 << 1;
+    QTest::newRow("clock stands still")
+        << QList{0, 0, 0, 0} << 0 << QList{0, 0, 0, 0} << 0 << 0 << 0;
+}
+
+void TestRc4::chooserFollowsTheClock()
+{
+    QFETCH(QList<int>, before);
+    QFETCH(int, cheapestBefore);
+    QFETCH(QList<int>, after);
+    QFETCH(int, cheapestAfter);
+    QFETCH(int, withinMiB);
+    QFETCH(int, newRounds);
+
+    Rc4KernelChooser chooser(fakeCostKernels, [] {
+        ++fakeReads;
+        return fakeTicks;
+    });
+    Rc4State reference = keyed(randomBytes(11));
+    Rc4State chosen = reference;
+    const Bytes data = randomBytes(std::size_t(1) << 20);
+    Bytes got(data.size());
+    bool exact = true;
+    auto runMiB = [&] {
+        chooser.run(chosen, data, got);
+        for (std::size_t k = 0; k < data.size(); ++k)
+            exact = exact && got[k] == reference.EnDeCryptSingle(data[k]);
+    };
+    // Runs whole MiB until `cheapest` has run for 4 MiB in a row; returns the MiB that took.
+    auto settle = [&](const QList<int> &costs, int cheapest) {
+        std::copy(costs.begin(), costs.end(), fakeCosts.begin());
+        int steady = 0;
+        int mib = 0;
+        for (; steady < 4 && mib < 40; ++mib) {
+            runMiB();
+            steady = int(chooser.currentIndex()) == cheapest ? steady + 1 : 0;
+        }
+        return mib - steady;
+    };
+    QCOMPARE(settle(before, cheapestBefore), 0);
+    const std::size_t rounds = chooser.rounds();
+    QVERIFY2(settle(after, cheapestAfter) <= withinMiB, chooser.current().name.data());
+    // Once settled (and any probe that has yet to see the change has run), trying the others
+    // costs at most 1% over the cheapest kernel alone, and the clock (a system call) is read a
+    // few times per probe only.
+    for (std::size_t mib = 0; mib < Rc4KernelChooser::probeGap >> 20; ++mib)
+        runMiB();
+    QCOMPARE(int(chooser.rounds() - rounds), newRounds);
+    const std::uint64_t settled = fakeTicks;
+    const std::uint64_t reads = fakeReads;
+    for (int mib = 0; mib < 8; ++mib)
+        runMiB();
+    QVERIFY(double(fakeTicks - settled) <= 8.0 * double(data.size()) * after[cheapestAfter] * 1.01);
+    QVERIFY(fakeReads - reads <= 4 * ((std::size_t(8) << 20) / Rc4KernelChooser::probeGap + 1));
+    QVERIFY(exact);
+    QVERIFY(sameState(chosen, reference));
+}
+
+// The chooser's clock must not count time the thread does not run.
+void TestRc4::threadClockCountsOnlyWork()
+{
+    const std::uint64_t start = threadCpuTicks();
+    volatile std::uint64_t sink = 0;
+    for (std::uint64_t k = 0; k < 50'000'000; ++k)
+        sink = sink + k;
+    const std::uint64_t busy = threadCpuTicks() - start;
+    if (busy == 0)
+        QSKIP("this system does not tell a thread's CPU time");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::uint64_t slept = threadCpuTicks() - start - busy;
+    QVERIFY2(slept < busy / 4, qPrintable(QString::number(slept) + " / " + QString::number(busy)));
 }
 
 void TestRc4::roundTrip()
