@@ -119,12 +119,13 @@ QStringList FolderReader::decodeSorted(const QByteArray &names)
 std::optional<Listing> FolderReads::read(const QString &folder, std::chrono::milliseconds wait,
                                          Late late)
 {
-    if (const auto waiting = m_waiting.find(folder); waiting != m_waiting.end()) {
-        waiting->append(std::move(late));
-        return std::nullopt;
-    }
-    if (foldersNotAnswering().contains(folder))
+    if (foldersNotAnswering().contains(folder)) {
+        if (const auto waiting = m_waiting.find(folder); waiting != m_waiting.end()) {
+            waiting->append(std::move(late)); // no second thread to hang as well
+            return std::nullopt;
+        }
         wait = std::chrono::milliseconds::zero();
+    }
     auto job = std::make_shared<std::pair<FolderReader, Listing>>(m_reader, std::nullopt);
     const bool inTime =
         runOffThread([job, folder] { job->second = job->first.read(folder); }, wait, m_context,
@@ -133,7 +134,7 @@ std::optional<Listing> FolderReads::read(const QString &folder, std::chrono::mil
         m_reader = job->first;
         return job->second;
     }
-    m_waiting.insert(folder, {std::move(late)});
+    m_waiting[folder].append(std::move(late));
     if (wait > std::chrono::milliseconds::zero())
         foldersNotAnswering().insert(folder);
     return std::nullopt;

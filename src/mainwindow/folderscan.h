@@ -77,9 +77,9 @@ QString localFilePath(const QUrl &url);
 using Listing = std::optional<QStringList>;
 
 // Reads the folders of one list, each on a thread of its own: a large folder does not hold up
-// the window, nor does one on a volume that does not answer. A folder that kept a read waiting
-// once is not waited for again until it answers, and reads of it meanwhile join the one under
-// way instead of adding threads that would hang as well.
+// the window, nor does one on a volume that does not answer. A folder that outlasted the wait
+// once is not waited for again until it answers, and reads of it meanwhile join one under way
+// instead of adding threads that would hang as well.
 class FolderReads final
 {
 public:
@@ -101,7 +101,7 @@ private:
     // folder has not changed.
     FolderReader m_reader;
     QObject *m_context;
-    // The folders being read after the wait ran out, and who waits for their names.
+    // The folders being read after their wait ran out, and who waits for their names.
     QHash<QString, QList<Late>> m_waiting;
 };
 
