@@ -27,6 +27,7 @@ struct Fault
 std::mutex faultMutex;
 std::condition_variable disarmed;
 std::optional<Fault> armed;
+int armings = 0; // a hanging call goes on once the fault that holds it is replaced
 std::atomic<int> strikeCount = 0;
 
 QByteArray pathOf(int fd)
@@ -48,7 +49,7 @@ int faultFor(Call call, int fd, const char *name = nullptr)
     ++strikeCount;
     if (armed->error != hang)
         return armed->error;
-    disarmed.wait(lock, [] { return !armed; });
+    disarmed.wait(lock, [held = armings] { return !armed || armings != held; });
     return 0;
 }
 
@@ -62,9 +63,13 @@ Function *real(const char *name)
 
 void arm(Call call, int error, PathMatch strikes)
 {
-    const std::lock_guard lock(faultMutex);
-    armed = Fault{call, error, std::move(strikes)};
-    strikeCount = 0;
+    {
+        const std::lock_guard lock(faultMutex);
+        armed = Fault{call, error, std::move(strikes)};
+        strikeCount = 0;
+        ++armings;
+    }
+    disarmed.notify_all();
 }
 
 void disarm()

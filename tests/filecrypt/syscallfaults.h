@@ -16,7 +16,8 @@ namespace syscallfaults {
 // and fsetxattr, as on a file system that keeps no owners or attributes.
 enum class Call { Sync, Writeback, Close, TmpFile, Open, Chown, Chmod, SetAttribute };
 
-// An error that is none: the call waits, as on a drive that does not answer, until disarm().
+// An error that is none: the call waits, as on a drive that does not answer, until disarm() or
+// the next arm(). (Error 0 lets calls through and only counts them.)
 inline constexpr int hang = -1;
 
 // From now on, `call` on a descriptor whose path `strikes` fails with `error`. A close still
