@@ -22,8 +22,9 @@ namespace {
 // enough that the run hardly waits for the window.
 constexpr qint64 reportIntervalMs = 15;
 
-// Set on the way out of the process: a run the window let go of must not go on into whatever
-// exit() is tearing down. It stops at its next call to the host and waits there for the end.
+// Set on the way out of the process (exit(), as when the display goes away): a run the window let
+// go of must not go on into whatever exit() is tearing down. It stops at its next call to the
+// host and waits there for the end.
 std::atomic<bool> processEnding = false;
 
 void noteProcessEnding()
@@ -34,10 +35,7 @@ void noteProcessEnding()
 void watchForProcessEnd()
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        std::atexit(noteProcessEnding);
-        std::at_quick_exit(noteProcessEnding);
-    });
+    std::call_once(once, [] { std::atexit(noteProcessEnding); });
 }
 
 void stayIfProcessEnding()
