@@ -410,7 +410,7 @@ void TestMainFrm::startsInAFolderItCannotList()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const auto *folders = window.findChild<FolderList *>(QStringLiteral("DirList"));
     const QString shown = folders->path();
-    QCOMPARE(shown, QStringLiteral("/"));
+    QCOMPARE(shown, varnok::fileSystemRootOf(varnok::cleanVolumePath(start)));
     const auto *files = window.findChild<FileList *>(QStringLiteral("filList"));
     QCOMPARE(files->folder(), shown);
     FileList reference;
@@ -418,7 +418,7 @@ void TestMainFrm::startsInAFolderItCannotList()
     QCOMPARE(listedFiles(files), listedFiles(&reference));
     if (how == QLatin1String("does not answer")) {
         answer->release(2); // the folder list's read and the file list's
-        QTRY_COMPARE(folders->path(), start);
+        QTRY_COMPARE(folders->path(), varnok::cleanVolumePath(start));
         QTRY_COMPARE(listedFiles(files), QStringList{"unseen.txt"});
     }
 }
