@@ -280,14 +280,16 @@ bool TestEndToEnd::startProgram(const Program &program, const QString &folder)
 
 // Starts the Linux program in `folder`, in a mount namespace of its own where the shell command
 // `mount` has mounted a file system first: nothing else on the machine sees that file system,
-// nor waits on it when it stops answering. Needs root.
+// nor waits on it when it stops answering. Needs root. A sanitizer build's leak check stops every
+// thread at exit, and cannot stop one that the kernel holds for a drive: it is left out here.
 bool TestEndToEnd::startOnOwnMount(const QString &mount, const QString &folder)
 {
-    const QStringList unshare{
-        QStringLiteral("--mount"),     QStringLiteral("--propagation"),
-        QStringLiteral("private"),     QStringLiteral("sh"),
-        QStringLiteral("-c"),          mount + QStringLiteral(" && exec \"$0\""),
-        QStringLiteral(VARNOK_PROGRAM)};
+    const QString program = QStringLiteral(
+        " && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" exec \"$0\"");
+    const QStringList unshare{QStringLiteral("--mount"),     QStringLiteral("--propagation"),
+                              QStringLiteral("private"),     QStringLiteral("sh"),
+                              QStringLiteral("-c"),          mount + program,
+                              QStringLiteral(VARNOK_PROGRAM)};
     return startProgram({QStringLiteral("unshare"), unshare, false}, folder);
 }
 
