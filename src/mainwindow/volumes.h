@@ -58,7 +58,8 @@ QString volumeRootOf(const QStringList &roots, const QString &path);
 // True when fsType names a filesystem reached over the network.
 bool isNetworkFsType(const QString &fsType);
 
-// The running system's mount table, read without touching any of its volumes.
+// The running system's mount table. On Linux it is read without touching any of its volumes;
+// on Windows, where the drive selector lists drive letters instead, QStorageInfo asks each one.
 QList<MountEntry> systemMounts();
 
 // Whether the volume mounted at root is one to list; may wait on the volume for as long as it
