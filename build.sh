@@ -22,8 +22,10 @@ packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl
 # build-essential.)
 package_tools=(lintian devscripts)
 # The end-to-end test runs the program on its own X server with a window manager and drives it
-# with XTEST input; without these it skips.
-e2e_tools=(xvfb openbox xdotool)
+# with XTEST input; without these it skips. FUSE gives it a drive that stops answering (a file
+# system of its own, built against libfuse3) and a FAT stick (fusefat, mkfs.vfat); without
+# those, those steps skip.
+e2e_tools=(xvfb openbox xdotool fuse3 libfuse3-dev fusefat dosfstools)
 # The Windows build: cross compilers, the Qt source's unpacker, Wine to run the tests, NSIS for
 # the installer.
 windows_tools=(mingw-w64 g++-mingw-w64-x86-64-posix ninja-build dpkg-dev wine wine64 nsis)

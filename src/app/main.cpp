@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     const varnok::ExitSignals exitSignals;
     varnok::mainFrm window;
     if (!paths.isEmpty())
-        window.openPath(varnok::locatePath(paths.first()));
+        window.openGivenPath(paths.first());
     window.show();
     return QApplication::exec();
 }

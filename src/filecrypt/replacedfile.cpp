@@ -22,6 +22,14 @@ QString reason(int error)
     return qt_error_string(error);
 }
 
+// The file system has no place for this piece of what protects a file: FAT keeps no owners, and
+// a FUSE driver may implement no chown or chmod at all. It cannot be kept, and the replace goes
+// on without it.
+bool cannotHold(int error)
+{
+    return error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
+}
+
 // The attributes a copy should carry: the access list, the user's own and the security labels.
 // File capabilities stay behind: they were granted to the old contents, not to these.
 bool isCarried(const QByteArray &name)
@@ -93,7 +101,7 @@ ReplacedFile::ReplacedFile(int folder, const QByteArray &name, const struct stat
     const auto names = readSized(
         [&path](char *buffer, size_t size) { return ::listxattr(path.constData(), buffer, size); });
     if (!names) {
-        m_attributesUnreadable = errno != ENOTSUP;
+        m_attributesUnreadable = !cannotHold(errno);
         return;
     }
     for (const QByteArray &attribute : names->split('\0')) {
@@ -109,6 +117,21 @@ ReplacedFile::ReplacedFile(int folder, const QByteArray &name, const struct stat
     }
     std::stable_partition(m_attributes.begin(), m_attributes.end(),
                           [](const auto &attribute) { return attribute.first != aclAttribute; });
+}
+
+// False, with errno, where the owner or group could not be set for a reason other than that this
+// user may not set them or the file system cannot hold them.
+bool ReplacedFile::carryOverOwner(int fd, const struct stat &now) const
+{
+    const uid_t owner = now.st_uid == m_info.st_uid ? uid_t(-1) : m_info.st_uid;
+    const gid_t group = now.st_gid == m_info.st_gid ? gid_t(-1) : m_info.st_gid;
+    if ((owner == uid_t(-1) && group == gid_t(-1)) || ::fchown(fd, owner, group) == 0)
+        return true;
+    // Not root: the group alone, where it is one of this user's.
+    if (errno == EPERM && owner != uid_t(-1) && group != gid_t(-1) &&
+        ::fchown(fd, uid_t(-1), group) == 0)
+        return true;
+    return errno == EPERM || cannotHold(errno);
 }
 
 bool ReplacedFile::ownerKept() const
@@ -145,23 +168,25 @@ QString ReplacedFile::caveat() const
 }
 
 // Owner and group first (a change of owner would drop set-id bits), then the bits, then the
-// attributes, the access list last as it sets the group bits of its own.
+// attributes, the access list last as it sets the group bits of its own. Only what differs is
+// set: a file system without owners may fail even a chown that changes nothing.
 std::optional<QString> ReplacedFile::carryOverTo(int fd) const
 {
-    if (::fchown(fd, m_info.st_uid, m_info.st_gid) != 0) {
-        if (errno != EPERM)
-            return reason(errno);
-        // Not root: the group alone, where it is one of this user's.
-        if (::fchown(fd, uid_t(-1), m_info.st_gid) != 0 && errno != EPERM)
-            return reason(errno);
-    }
-    if (::fchmod(fd, m_info.st_mode & 07777) != 0)
+    struct stat now = {};
+    if (::fstat(fd, &now) != 0)
+        return reason(errno);
+    if (!carryOverOwner(fd, now))
+        return reason(errno);
+    const mode_t bits = m_info.st_mode & 07777;
+    if ((now.st_mode & 07777) != bits && ::fchmod(fd, bits) != 0 && !cannotHold(errno))
         return reason(errno);
     for (const auto &[name, value] : m_attributes) {
         if (::fsetxattr(fd, name.constData(), value.constData(), std::size_t(value.size()), 0) == 0)
             continue;
-        // Labels that only the system may set stay behind; all else must be kept.
-        if (name.startsWith("security.") && (errno == EPERM || errno == EACCES))
+        // Labels that only the system may set stay behind; all else must be kept that the file
+        // system can hold.
+        if (cannotHold(errno) ||
+            (name.startsWith("security.") && (errno == EPERM || errno == EACCES)))
             continue;
         return tr("its attribute %1 could not be kept (%2)")
             .arg(QString::fromLocal8Bit(name), reason(errno));

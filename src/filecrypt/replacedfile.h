@@ -34,6 +34,7 @@ public:
     [[nodiscard]] std::optional<QString> carryOverTo(int fd) const;
 
 private:
+    bool carryOverOwner(int fd, const struct stat &now) const;
     bool ownerKept() const;
     bool groupKept() const;
 

@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,10 +58,15 @@ QByteArray procPath(int fd)
 }
 
 // The named staged files of the runs under way, in plain memory so that an exit hook can reach
-// them without allocating. Runs happen on one thread, one at a time, so a few slots suffice.
+// them without allocating. A slot is claimed, filled and only then given its folder, so that the
+// hook, on whatever thread it runs, sees a whole entry or none. Runs come one at a time, a run
+// stuck on a drive that does not answer perhaps beside them: a few slots suffice.
+constexpr int freeSlot = -1;
+constexpr int claimedSlot = -2;
+
 struct StagedEntry
 {
-    int folder = -1;
+    std::atomic<int> folder = freeSlot;
     int held = -1;
     std::array<char, 64> name{};
 };
@@ -78,8 +84,11 @@ void registerAtExit()
 void remember(int folder, int held, const QByteArray &name)
 {
     registerAtExit();
+    if (std::size_t(name.size()) >= StagedEntry().name.size())
+        return;
     for (StagedEntry &entry : stagedEntries) {
-        if (entry.folder < 0 && std::size_t(name.size()) < entry.name.size()) {
+        int expected = freeSlot;
+        if (entry.folder.compare_exchange_strong(expected, claimedSlot)) {
             std::memcpy(entry.name.data(), name.constData(), std::size_t(name.size()) + 1);
             entry.held = held;
             entry.folder = folder;
@@ -91,8 +100,9 @@ void remember(int folder, int held, const QByteArray &name)
 void forget(int held)
 {
     for (StagedEntry &entry : stagedEntries) {
-        if (entry.folder >= 0 && entry.held == held)
-            entry = StagedEntry();
+        int folder = entry.folder;
+        if (folder >= 0 && entry.held == held)
+            entry.folder.compare_exchange_strong(folder, freeSlot);
     }
 }
 
@@ -319,9 +329,9 @@ void removeStaleStagedFiles(int folder)
 void removeStagedFilesAtExit() noexcept
 {
     for (StagedEntry &entry : stagedEntries) {
-        if (entry.folder >= 0)
-            removeStaged(entry.folder, entry.name.data(), entry.held);
-        entry = StagedEntry();
+        int folder = entry.folder;
+        if (folder >= 0 && entry.folder.compare_exchange_strong(folder, freeSlot))
+            removeStaged(folder, entry.name.data(), entry.held);
     }
 }
 

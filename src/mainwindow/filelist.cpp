@@ -3,6 +3,7 @@
 #include "filename.h"
 #include "filepattern.h"
 #include "folderscan.h"
+#include "offthread.h"
 
 #include <QDir>
 #include <QKeyEvent>
@@ -33,7 +34,7 @@ public:
 FileList::FileList(QWidget *parent)
     : QListView(parent)
     , m_model(new NameModel(this))
-    , m_reader(FolderReader::Kind::Files)
+    , m_reads(FolderReader::Kind::Files, this)
     , m_folder(QDir::currentPath())
     , m_pattern(QStringLiteral("*.*"))
 {
@@ -69,29 +70,31 @@ void FileList::setPattern(const QString &pattern)
 
 void FileList::refresh()
 {
-    if (m_refreshing) {
+    if (m_refreshing == m_folder) {
         m_refreshAgain = true; // the folder may have changed again since that read began
         return;
     }
-    m_refreshing = true;
-    const int generation = m_generation;
-    readInBackground(
-        m_reader, m_folder, this,
-        [this, generation](const FolderReader &reader, const std::optional<QStringList> &files) {
-            applyRefresh(reader, files, generation);
-        });
+    m_refreshing = m_folder;
+    m_refreshAgain = false;
+    const auto apply = [this, folder = m_folder, generation = m_generation](const Listing &files) {
+        applyRefresh(folder, files, generation);
+    };
+    if (const auto answered = m_reads.read(m_folder, std::chrono::milliseconds::zero(), apply))
+        apply(*answered);
 }
 
-void FileList::applyRefresh(const FolderReader &reader, const std::optional<QStringList> &files,
-                            int generation)
+void FileList::applyRefresh(const QString &folder, const Listing &files, int generation)
 {
-    m_refreshing = false;
+    if (folder != m_folder)
+        return; // moved on meanwhile; that move has read its own folder
+    m_refreshing.clear();
+    m_listedFolder = folder;
+    m_listed = files;
     if (generation == m_generation) {
-        m_reader = reader;
         const int selected = selectedIndex();
         const QString kept = selected >= 0 ? fileName(selected) : QString();
         const int scrolled = verticalScrollBar()->value();
-        showNames(files);
+        showNames();
         const int row = kept.isEmpty() ? -1 : m_model->stringList().indexOf(kept);
         if (row >= 0)
             setCurrentIndex(m_model->index(row));
@@ -131,19 +134,31 @@ bool FileList::selectFile(const QString &name)
 void FileList::reload()
 {
     ++m_generation;
-    showNames(m_reader.read(m_folder));
+    const QString folder = m_folder;
+    const auto answered = m_reads.read(folder, answerWait, [this, folder](const Listing &files) {
+        if (folder != m_folder)
+            return;
+        m_listedFolder = folder;
+        m_listed = files;
+        showNames();
+    });
+    if (answered) {
+        m_listedFolder = folder;
+        m_listed = *answered;
+    }
+    showNames();
 }
 
-void FileList::showNames(const std::optional<QStringList> &files)
+void FileList::showNames()
 {
     QStringList shown;
-    if (files) {
+    if (m_listedFolder == m_folder && m_listed) {
         const FilePattern filter(m_pattern);
         if (filter.matchesEverything()) {
-            shown = *files;
+            shown = *m_listed;
         } else {
             // The pattern is matched against the names as the user reads them.
-            for (const QString &name : *files) {
+            for (const QString &name : *m_listed) {
                 if (filter.matches(readableFileName(name)))
                     shown << name;
             }

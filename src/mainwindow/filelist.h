@@ -19,7 +19,9 @@ public:
 
     QString folder() const;
     QString pattern() const;
-    // Each set re-reads the folder. A folder that cannot be read gives an empty list.
+    // Each set re-reads the folder. A folder that cannot be read gives an empty list. One on a
+    // volume that does not answer at once (see answerWait) is listed when, and if, it answers;
+    // meanwhile the list shows what it last read of that folder, if anything.
     void setFolder(const QString &folder);
     // "*.*" matches every name; letter case is ignored; "*.txt;*.doc" holds two patterns.
     void setPattern(const QString &pattern);
@@ -68,20 +70,22 @@ private:
     };
 
     void reload();
-    void showNames(const std::optional<QStringList> &files);
-    void applyRefresh(const FolderReader &reader, const std::optional<QStringList> &files,
-                      int generation);
+    void showNames();
+    void applyRefresh(const QString &folder, const Listing &files, int generation);
     // The row a key chooses while nothing is chosen, or -1 to leave the key to the view.
     int firstChoice(int key) const;
 
     class NameModel;
     NameModel *m_model;
-    FolderReader m_reader;
+    FolderReads m_reads;
     QString m_folder;
     QString m_pattern;
+    // The last names read, and of which folder.
+    QString m_listedFolder;
+    Listing m_listed;
     // Counts the sets of folder and pattern: a refresh read before the latest one is stale.
     int m_generation = 0;
-    bool m_refreshing = false;
+    QString m_refreshing; // the folder a refresh is reading, if any
     bool m_refreshAgain = false;
     int m_userInputDepth = 0;
     bool m_selectedByUser = false;

@@ -2,6 +2,7 @@
 
 #include "filename.h"
 #include "folderscan.h"
+#include "offthread.h"
 #include "volumes.h"
 
 #include <QDir>
@@ -100,15 +101,20 @@ QStandardItem *makeRow(const QIcon &icon, const QString &label, const QString &f
 FolderList::FolderList(QWidget *parent)
     : QListView(parent)
     , m_model(new QStandardItemModel(this))
-    , m_reader(FolderReader::Kind::Subfolders)
+    , m_reads(FolderReader::Kind::Subfolders, this)
 {
     setModel(m_model);
     setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QAbstractItemView::doubleClicked, this, &FolderList::openRow);
-    if (!setPath(QDir::currentPath()))
-        setPath(fileSystemRootOf(absoluteClean(QDir::currentPath())));
+    const QString start = absoluteClean(QDir::currentPath());
+    const QString root = fileSystemRootOf(start);
+    const int move = ++m_moves;
+    // A start folder that does not answer at once: the root meanwhile, the start folder when it
+    // answers, unless the user has moved on by then.
+    if (openFirst(move, {start, root}) && m_path.isEmpty())
+        openFirst(move, {root});
 }
 
 QString FolderList::path() const
@@ -120,19 +126,7 @@ bool FolderList::setPath(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    const QString target = absoluteClean(path);
-    const std::optional<QStringList> subfolders = m_reader.read(target);
-    if (!subfolders)
-        return false; // missing, not a folder, or not ours to list
-    const bool moved = target != m_path;
-    m_path = target;
-    m_lastShown.insert(chainRoot(target), target);
-    showRows(*subfolders);
-    if (moved)
-        emit changed();
-    else
-        emit reread();
-    return true;
+    return openFirst(++m_moves, {path});
 }
 
 bool FolderList::setDrive(const QString &volumeRoot)
@@ -144,33 +138,73 @@ bool FolderList::setDrive(const QString &volumeRoot)
         return false; // unmounted since it was listed: its mount point is a plain folder now
     const QString remembered = m_lastShown.value(root);
     // The remembered folder may have gone since; the volume's root is the next best place.
-    if (!remembered.isEmpty() && setPath(remembered))
-        return true;
-    return setPath(root);
+    return openFirst(++m_moves,
+                     remembered.isEmpty() ? QStringList{root} : QStringList{remembered, root});
+}
+
+bool FolderList::openFirst(int move, QStringList candidates)
+{
+    while (!candidates.isEmpty()) {
+        const QString target = absoluteClean(candidates.takeFirst());
+        const auto answered = m_reads.read(
+            target, answerWait, [this, move, target, candidates](const Listing &subfolders) {
+                if (move != m_moves)
+                    return; // the user has moved on meanwhile
+                viewport()->unsetCursor();
+                if (subfolders)
+                    showFolder(target, *subfolders);
+                else if (!openFirst(move, candidates))
+                    emit refused();
+            });
+        if (!answered) {
+            viewport()->setCursor(Qt::BusyCursor);
+            return true;
+        }
+        if (*answered) {
+            viewport()->unsetCursor();
+            showFolder(target, **answered);
+            return true;
+        }
+        // missing, not a folder, or not ours to list
+    }
+    return false;
+}
+
+void FolderList::showFolder(const QString &path, const QStringList &subfolders)
+{
+    const bool moved = path != m_path;
+    m_path = path;
+    m_lastShown.insert(chainRoot(path), path);
+    showRows(subfolders);
+    if (moved)
+        emit changed();
+    else
+        emit reread();
 }
 
 void FolderList::refresh()
 {
-    if (m_refreshing) {
+    if (m_refreshing == m_path) {
         m_refreshAgain = true; // the folder may have changed again since that read began
         return;
     }
-    m_refreshing = true;
-    readInBackground(m_reader, m_path, this,
-                     [this, path = m_path](const FolderReader &reader,
-                                           const std::optional<QStringList> &subfolders) {
-                         applyRefresh(path, reader, subfolders);
-                     });
+    m_refreshing = m_path;
+    m_refreshAgain = false;
+    const auto apply = [this, path = m_path](const Listing &subfolders) {
+        applyRefresh(path, subfolders);
+    };
+    if (const auto answered = m_reads.read(m_path, std::chrono::milliseconds::zero(), apply))
+        apply(*answered);
 }
 
-void FolderList::applyRefresh(const QString &path, const FolderReader &reader,
-                              const std::optional<QStringList> &subfolders)
+void FolderList::applyRefresh(const QString &path, const Listing &subfolders)
 {
-    m_refreshing = false;
+    if (path != m_path)
+        return; // moved on meanwhile; that move has read its own folder
+    m_refreshing.clear();
     // Gone or unreadable now: the last listing stays until the user moves on.
-    if (path == m_path && subfolders) {
+    if (subfolders) {
         const QString highlighted = currentIndex().data(PathRole).toString();
-        m_reader = reader;
         showRows(*subfolders);
         const QModelIndexList rows =
             m_model->match(m_model->index(0, 0), PathRole, highlighted, 1, Qt::MatchExactly);
@@ -179,7 +213,7 @@ void FolderList::applyRefresh(const QString &path, const FolderReader &reader,
     }
     if (std::exchange(m_refreshAgain, false))
         refresh();
-    else if (path == m_path)
+    else
         emit reread();
 }
 

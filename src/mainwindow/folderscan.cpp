@@ -1,9 +1,12 @@
 #include "folderscan.h"
 
-#include <QThread>
+#include "offthread.h"
+
+#include <QSet>
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -30,11 +33,38 @@ void appendFoldedKey(std::string &keys, std::string_view name)
         keys += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Folders whose last read outlasted the wait, in every list: a list reading one of them does
+// not wait for it again. GUI thread only.
+QSet<QString> &foldersNotAnswering()
+{
+    static QSet<QString> folders;
+    return folders;
+}
+
+std::mutex listingMutex;
+FolderListing listingInUse; // empty: listFolder()
+
+std::optional<QByteArray> listWithListingInUse(const QString &folder, FolderReader::Kind kind)
+{
+    FolderListing listing;
+    {
+        const std::lock_guard lock(listingMutex);
+        listing = listingInUse;
+    }
+    return listing ? listing(folder, kind) : listFolder(folder, kind);
+}
+
 } // namespace
+
+void setFolderListing(FolderListing listing)
+{
+    const std::lock_guard lock(listingMutex);
+    listingInUse = std::move(listing);
+}
 
 std::optional<QStringList> FolderReader::read(const QString &folder)
 {
-    std::optional<QByteArray> raw = listFolder(folder, m_kind);
+    std::optional<QByteArray> raw = listWithListingInUse(folder, m_kind);
     if (!raw)
         return std::nullopt;
     if (folder != m_folder || *raw != m_raw) {
@@ -86,18 +116,38 @@ QStringList FolderReader::decodeSorted(const QByteArray &names)
     return sorted;
 }
 
-void readInBackground(const FolderReader &reader, const QString &folder, QObject *context,
-                      FolderRead done)
+std::optional<Listing> FolderReads::read(const QString &folder, std::chrono::milliseconds wait,
+                                         Late late)
 {
-    auto reading =
-        std::make_shared<std::pair<FolderReader, std::optional<QStringList>>>(reader, std::nullopt);
-    QThread *worker =
-        QThread::create([reading, folder] { reading->second = reading->first.read(folder); });
-    QObject::connect(worker, &QThread::finished, context,
-                     [reading, done = std::move(done)] { done(reading->first, reading->second); });
-    // Owned by nobody: a context destroyed meanwhile leaves the thread to finish and go.
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    if (foldersNotAnswering().contains(folder)) {
+        if (const auto waiting = m_waiting.find(folder); waiting != m_waiting.end()) {
+            waiting->append(std::move(late)); // no second thread to hang as well
+            return std::nullopt;
+        }
+        wait = std::chrono::milliseconds::zero();
+    }
+    auto job = std::make_shared<std::pair<FolderReader, Listing>>(m_reader, std::nullopt);
+    const bool inTime =
+        runOffThread([job, folder] { job->second = job->first.read(folder); }, wait, m_context,
+                     [this, job, folder] { land(folder, job->first, job->second); });
+    if (inTime) {
+        m_reader = job->first;
+        return job->second;
+    }
+    m_waiting[folder].append(std::move(late));
+    if (wait > std::chrono::milliseconds::zero())
+        foldersNotAnswering().insert(folder);
+    return std::nullopt;
+}
+
+void FolderReads::land(const QString &folder, const FolderReader &reader, const Listing &names)
+{
+    m_reader = reader;
+    foldersNotAnswering().remove(folder);
+    // Taken first: a waiter may read again at once.
+    const QList<Late> waiting = m_waiting.take(folder);
+    for (const Late &late : waiting)
+        late(names);
 }
 
 } // namespace varnok

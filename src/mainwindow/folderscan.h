@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +12,7 @@ class QObject;
 class QUrl;
 QT_END_NAMESPACE
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -54,6 +57,11 @@ private:
 // The names of folder's entries of kind that the picker lists, in directory order, each followed
 // by a NUL; nothing when the folder cannot be listed.
 std::optional<QByteArray> listFolder(const QString &folder, FolderReader::Kind kind);
+// Lists folders another way from now on (tests: a folder that does not answer); an empty
+// function restores listFolder().
+using FolderListing =
+    std::function<std::optional<QByteArray>(const QString &folder, FolderReader::Kind kind)>;
+void setFolderListing(FolderListing listing);
 // A name as listFolder() gives it, as the picker and the file commands take it.
 QString decodeListedName(QByteArrayView name);
 
@@ -65,14 +73,36 @@ EntryKind entryKindAt(const QString &path);
 // percent-encoded bytes, which QUrl::toLocalFile would decode into another name.
 QString localFilePath(const QUrl &url);
 
-using FolderRead =
-    std::function<void(const FolderReader &reader, const std::optional<QStringList> &names)>;
+// A folder's names, or nothing when it cannot be read.
+using Listing = std::optional<QStringList>;
 
-// Reads folder on a thread of its own, so that a large folder does not hold up the window, with
-// a copy of reader (whose cached listing spares the decoding and sorting when nothing changed).
-// Then calls done in context's thread with that copy and the names; not at all when context
-// is gone by then.
-void readInBackground(const FolderReader &reader, const QString &folder, QObject *context,
-                      FolderRead done);
+// Reads the folders of one list, each on a thread of its own: a large folder does not hold up
+// the window, nor does one on a volume that does not answer. A folder that outlasted the wait
+// once is not waited for again until it answers, and reads of it meanwhile join one under way
+// instead of adding threads that would hang as well.
+class FolderReads final
+{
+public:
+    using Late = std::function<void(const Listing &names)>;
+
+    FolderReads(FolderReader::Kind kind, QObject *context)
+        : m_reader(kind)
+        , m_context(context)
+    {}
+
+    // Reads folder: its names when it answers within wait; otherwise nothing, and late gets the
+    // names in context's thread when, and if, it answers.
+    std::optional<Listing> read(const QString &folder, std::chrono::milliseconds wait, Late late);
+
+private:
+    void land(const QString &folder, const FolderReader &reader, const Listing &names);
+
+    // The last reader to finish: its cached listing spares the decoding and sorting when the
+    // folder has not changed.
+    FolderReader m_reader;
+    QObject *m_context;
+    // The folders being read after their wait ran out, and who waits for their names.
+    QHash<QString, QList<Late>> m_waiting;
+};
 
 } // namespace varnok

@@ -6,6 +6,7 @@
 #include "filename.h"
 #include "filepattern.h"
 #include "folderscan.h"
+#include "offthread.h"
 #include "pathtoopen.h"
 #include "volumes.h"
 
@@ -21,6 +22,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace varnok {
@@ -29,9 +31,11 @@ namespace {
 
 // A run shorter than this finishes before a progress bar would be worth reading.
 constexpr qint64 progressDelayMs = 500;
-// How often a run lets the window repaint and answer the window manager.
-constexpr qint64 eventPassIntervalMs = 15;
 constexpr int progressSteps = 1000;
+// A run comes to its next block within this as a rule; one that does not waits on its drive.
+constexpr int stuckRunMs = 500;
+// A run told to stop ends within a block; one that has not after this waits on its drive.
+constexpr int unstoppableRunMs = 2000;
 
 // The first local file's exact path (see localFilePath()).
 QString firstLocalPath(const QMimeData *mime)
@@ -120,6 +124,12 @@ mainFrm::mainFrm(QWidget *parent)
         EnterPressesButton::install(button);
     connectHandlers();
     connect(&m_inputBlock, &InputBlock::escapePressed, this, &mainFrm::escapeDuringRun);
+    m_askToStop.setSingleShot(true);
+    m_askToStop.setInterval(stuckRunMs);
+    connect(&m_askToStop, &QTimer::timeout, this, &mainFrm::askToStopIfStuck);
+    m_letGo.setSingleShot(true);
+    m_letGo.setInterval(unstoppableRunMs);
+    connect(&m_letGo, &QTimer::timeout, this, &mainFrm::letGoIfStuck);
     connect(m_ui->txtSave, &QLineEdit::textEdited, this, [this] { m_chosenName.clear(); });
     // The folder list falls back to the root from a start folder it cannot list; the file list
     // follows it from the start, as it does on every change.
@@ -178,6 +188,7 @@ void mainFrm::connectHandlers()
     connect(m_ui->drvList, &DriveList::changed, this, &mainFrm::drvList_Change);
     connect(m_ui->DirList, &FolderList::changed, this, &mainFrm::DirList_Change);
     connect(m_ui->DirList, &FolderList::reread, m_ui->filList, &FileList::refresh);
+    connect(m_ui->DirList, &FolderList::refused, this, &mainFrm::putDriveBack);
     connect(m_ui->filList, &FileList::entrySelected, this, &mainFrm::filList_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &mainFrm::Command1_Click);
     connect(m_ui->Command2, &QPushButton::clicked, this, &mainFrm::Command2_Click);
@@ -219,10 +230,14 @@ void mainFrm::txtPatter_Click()
 
 void mainFrm::drvList_Change()
 {
-    if (m_ui->DirList->setDrive(m_ui->drvList->drive()))
-        return;
-    // The volume cannot be read, or is no longer mounted: go back, silently, to the one the
-    // folder list is still on. That raises this handler once more for the restored volume.
+    if (!m_ui->DirList->setDrive(m_ui->drvList->drive()))
+        putDriveBack();
+}
+
+// The volume cannot be read, or is no longer mounted: go back, silently, to the one the folder
+// list is still on. That raises drvList_Change once more for the restored volume.
+void mainFrm::putDriveBack()
+{
     m_ui->drvList->setDrive(m_ui->DirList->path());
     // A volume that has gone leaves the list.
     VolumeRegistry::instance().refresh();
@@ -258,14 +273,30 @@ void mainFrm::Command2_Click()
     runCommand(&FileCommands::decrypt, Run::Decrypt);
 }
 
-void mainFrm::runCommand(void (FileCommands::*command)() noexcept, Run run)
+void mainFrm::runCommand(CommandThread::Command command, Run run)
 {
     if (m_run != Run::None)
         return; // the commands refuse a second run meanwhile as well
     m_run = run;
     m_stopRequested = false;
     m_stopQuestion = StopQuestion::None;
-    (m_commands.*command)();
+    m_letGoStuck = false;
+    const bool letGo = m_runner.run(command) == CommandThread::End::LetGo;
+    m_askToStop.stop();
+    m_letGo.stop();
+    if (letGo) // its own calls to put the window back are no longer heard
+        showDefaultPointer();
+    if (std::exchange(m_letGoStuck, false)) {
+        const QString text =
+            run == Run::Encrypt
+                ? tr("Encrypting %1 cannot be stopped now: the drive it is on does not answer. "
+                     "The run ends by itself if the drive answers again; meanwhile the window "
+                     "can be used as usual.")
+                : tr("Decrypting %1 cannot be stopped now: the drive it is on does not answer. "
+                     "The run ends by itself if the drive answers again; meanwhile the window "
+                     "can be used as usual.");
+        showMessage(text.arg(displayedFileName(fileName())));
+    }
     m_run = Run::None;
     // Whatever the outcome, the lists show the folder as the command has left it.
     refreshLists();
@@ -298,20 +329,55 @@ void mainFrm::closeEvent(QCloseEvent *event)
     // otherwise (a question or message of the run is open) the window closes once it is over.
     event->ignore();
     m_closeAfterRun = true;
-    if (m_busy)
+    if (m_busy) {
         m_stopQuestion = StopQuestion::Close;
+        callForStopQuestion();
+    }
 }
 
 void mainFrm::escapeDuringRun()
 {
-    if (m_stopQuestion == StopQuestion::None)
-        m_stopQuestion = StopQuestion::Escape;
+    if (m_stopQuestion != StopQuestion::None)
+        return;
+    m_stopQuestion = StopQuestion::Escape;
+    callForStopQuestion();
+}
+
+// The run asks at its next block, where it pauses while the question is open; a run that does
+// not come to one soon is stuck on its drive, and the window asks on its own.
+void mainFrm::callForStopQuestion()
+{
+    m_runner.callSoon();
+    m_askToStop.start();
+}
+
+void mainFrm::askToStopIfStuck()
+{
+    if (m_stopQuestion == StopQuestion::None || !m_busy || m_runner.isWaitingForHost())
+        return;
+    // Should the run come back meanwhile, it waits for the answer all the same.
+    m_runner.hold();
+    askToStop();
+    m_runner.release();
+}
+
+// Told to stop, the run has not ended: it still waits on its drive, in a system call that only
+// the drive can end. It is left to end by itself, and the window is given back to the user.
+void mainFrm::letGoIfStuck()
+{
+    if (m_runner.isWaitingForHost()) { // it is back, and busy with the window
+        m_letGo.start();
+        return;
+    }
+    m_letGoStuck = true;
+    m_runner.letGo();
 }
 
 // Asked between blocks, so the run pauses for as long as the question is open; No goes on
 // where it stopped. A close answered No is dropped, answered Yes it closes after the run.
 void mainFrm::askToStop()
 {
+    m_askToStop.stop();
     const bool closing = std::exchange(m_stopQuestion, StopQuestion::None) == StopQuestion::Close;
     const UserTurn turn(*this);
     const QString name = displayedFileName(fileName());
@@ -325,6 +391,10 @@ void mainFrm::askToStop()
     m_stopRequested = box.exec() == QMessageBox::Yes;
     if (closing)
         m_closeAfterRun = m_stopRequested;
+    if (m_stopRequested) {
+        m_runner.callSoon(); // to hear it at once
+        m_letGo.start();
+    }
 }
 
 bool mainFrm::stopRequested()
@@ -368,17 +438,6 @@ void mainFrm::showBusyPointer()
     }
     m_busy = true;
     m_runClock.start();
-    m_lastEventPass = -eventPassIntervalMs;
-    // Lets the hourglass reach the screen before the first byte is read.
-    passEvents();
-}
-
-// Paints and answers the window manager during a run. The user's input is taken from the window
-// system too, for the block to drop: left queued, it would all act once the run is over. A close
-// request is taken as well, and held until the run has ended.
-void mainFrm::passEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void mainFrm::showDefaultPointer()
@@ -404,6 +463,8 @@ void mainFrm::showMessage(const QString &text)
 
 bool mainFrm::confirmReplace(const QString &path, const QString &caveat)
 {
+    if (m_stopRequested)
+        return false; // the user asked to stop: nothing more is asked
     const UserTurn turn(*this);
     QString text = tr("%1 already exists in %2.\nDo you want to replace it?")
                        .arg(displayedFileName(lastPathPart(path)),
@@ -425,15 +486,10 @@ void mainFrm::showProgress(qint64 done, qint64 total)
         askToStop();
     if (!m_runClock.isValid())
         m_runClock.start();
-    const qint64 now = m_runClock.elapsed();
-    if (now - m_lastEventPass < eventPassIntervalMs)
-        return;
-    m_lastEventPass = now;
-    if (now >= progressDelayMs && total > 0) {
+    if (m_runClock.elapsed() >= progressDelayMs && total > 0) {
         m_ui->runProgress->setValue(static_cast<int>(done * progressSteps / total));
         m_ui->runProgress->show();
     }
-    passEvents();
 }
 
 void mainFrm::dragEnterEvent(QDragEnterEvent *event)
@@ -467,13 +523,41 @@ bool mainFrm::takeDrop(QDropEvent *event) const
     return true;
 }
 
+// A path on a drive that does not answer opens when, and if, it answers, unless the user has
+// moved to another folder meanwhile.
 void mainFrm::openDroppedPath(const QString &path)
 {
-    const EntryKind dropped = entryKindAt(path);
+    auto kind = std::make_shared<EntryKind>(EntryKind::Missing);
+    const QString shownBefore = m_ui->DirList->path();
+    const auto openIt = [this, path, kind] { openPathOfKind(path, *kind); };
+    if (runOffThread([path, kind] { *kind = entryKindAt(path); }, answerWait, this,
+                     [this, shownBefore, openIt] {
+                         if (m_ui->DirList->path() == shownBefore)
+                             openIt();
+                     }))
+        openIt();
+}
+
+void mainFrm::openPathOfKind(const QString &path, EntryKind dropped)
+{
     if (dropped == EntryKind::Folder)
         showInPicker(path, {});
     else if (dropped != EntryKind::Missing)
         showInPicker(folderOf(path), lastPathPart(path));
+}
+
+// Looked up off the window's thread, as a drop is: a path on a drive that does not answer opens
+// when, and if, it answers, unless the user has moved to another folder meanwhile.
+void mainFrm::openGivenPath(const QString &path)
+{
+    auto target = std::make_shared<PathToOpen>();
+    const QString shownBefore = m_ui->DirList->path();
+    if (runOffThread([path, target] { *target = locatePath(path); }, answerWait, this,
+                     [this, shownBefore, target] {
+                         if (m_ui->DirList->path() == shownBefore)
+                             openPath(*target);
+                     }))
+        openPath(*target);
 }
 
 void mainFrm::openPath(const PathToOpen &target)

@@ -2,12 +2,13 @@
 
 #include "aboutcommand.h"
 #include "commandhost.h"
-#include "filecommands.h"
+#include "commandthread.h"
+#include "folderscan.h"
 #include "inputblock.h"
-#include "rc4.h"
 
 #include <QElapsedTimer>
 #include <QScopedPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -53,6 +54,8 @@ public:
     // clicked the file. A path that is no use leaves the picker where it is, and the user is told
     // why once the window is up.
     void openPath(const PathToOpen &target);
+    // The same for a path given to the program: looked up off the window's thread first.
+    void openGivenPath(const QString &path);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -68,6 +71,7 @@ private:
     void txtPatter_Change();
     void txtPatter_Click();
     void drvList_Change();
+    void putDriveBack();
     void DirList_Change();
     void filList_Click();
     void Command1_Click();
@@ -84,22 +88,24 @@ private:
     // What asks whether to stop the run, at its next block.
     enum class StopQuestion { None, Escape, Close };
 
-    void runCommand(void (FileCommands::*command)() noexcept, Run run);
+    void runCommand(CommandThread::Command command, Run run);
     void escapeDuringRun();
+    void callForStopQuestion();
     void askToStop();
+    void askToStopIfStuck();
+    void letGoIfStuck();
     bool takeDrop(QDropEvent *event) const;
     void openDroppedPath(const QString &path);
+    void openPathOfKind(const QString &path, EntryKind kind);
     void showInPicker(const QString &folder, const QString &name);
     void chooseFile(const QString &name);
     void showChosenName(const QString &exactName);
-    void passEvents();
 
     const QScopedPointer<Ui::mainFrm> m_ui;
     // The two coloured bars of the left panel, by their index.
     std::array<QFrame *, 2> Shape1{};
 
-    Rc4State m_cipher;
-    FileCommands m_commands{m_cipher, *this};
+    CommandThread m_runner{*this};
     AboutCommand m_about;
 
     // The exact name behind the file name box's text while that text is the one the program
@@ -113,8 +119,12 @@ private:
     bool m_closeAfterRun = false;
     StopQuestion m_stopQuestion = StopQuestion::None;
     bool m_stopRequested = false;
+    // A run stuck on a drive that does not answer comes to no block: the window asks to stop on
+    // its own, and, where stopping waits for the drive, lets the run go on alone.
+    QTimer m_askToStop;
+    QTimer m_letGo;
+    bool m_letGoStuck = false;
     QElapsedTimer m_runClock;
-    qint64 m_lastEventPass = 0;
 };
 
 } // namespace varnok

@@ -1,13 +1,19 @@
 #include "volumes.h"
 
 #include "filename.h"
+#include "offthread.h"
 
 #include <QDir>
 #include <QHash>
 #include <QMap>
-#include <QStorageInfo>
+#include <QPointer>
+#include <QSet>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace varnok {
 
@@ -168,13 +174,21 @@ bool isUserVolume(const MountEntry &entry)
     return isUserMediaTree(point) || entry.device.startsWith(QLatin1String("/dev/"));
 }
 
-QList<Volume> userVolumes(const QList<MountEntry> &entries)
+QList<MountEntry> userMounts(const QList<MountEntry> &entries)
 {
     QMap<QString, MountEntry> byRoot;
     for (const MountEntry &entry : entries) {
         if (isUserVolume(entry))
             byRoot.insert(cleanRoot(entry.mountPoint), entry);
     }
+    return byRoot.values();
+}
+
+QList<Volume> userVolumes(const QList<MountEntry> &entries)
+{
+    QMap<QString, MountEntry> byRoot;
+    for (const MountEntry &entry : userMounts(entries))
+        byRoot.insert(cleanRoot(entry.mountPoint), entry);
     return namedVolumes(byRoot);
 }
 
@@ -207,17 +221,6 @@ QString volumeRootOf(const QStringList &roots, const QString &path)
     return best;
 }
 
-QList<MountEntry> systemMounts()
-{
-    QList<MountEntry> entries;
-    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-    for (const QStorageInfo &volume : volumes) {
-        entries.append({volume.rootPath(), QString::fromLocal8Bit(volume.fileSystemType()),
-                        QString::fromLocal8Bit(volume.device()), volume.name()});
-    }
-    return entries;
-}
-
 QString cleanVolumePath(const QString &path)
 {
     QString cleaned = QDir::cleanPath(path);
@@ -239,6 +242,133 @@ QString fileSystemRootOf(const QString &path)
     const bool drive = path.size() >= 3 && path.at(1) == QLatin1Char(':') &&
                        path.at(2) == QLatin1Char('/') && QDir::isAbsolutePath(path);
     return drive ? path.first(3) : QStringLiteral("/");
+}
+
+namespace {
+
+// Where tellAll() goes: an object of the GUI thread, made by the first watcher, and the
+// watchers alive. Never destroyed: a thread stuck on a volume must find it whenever it returns.
+struct VolumeNews
+{
+    std::mutex mutex;
+    QObject *guiThread = nullptr;
+    QList<QPointer<VolumeWatcher>> watchers; // GUI thread only
+};
+
+VolumeNews &volumeNews()
+{
+    static auto *news = new VolumeNews;
+    return *news;
+}
+
+} // namespace
+
+namespace {
+
+// What the probes found, by mount; left alive at exit for the same reason.
+struct Probes
+{
+    std::mutex mutex;
+    std::condition_variable answered;
+    QHash<QString, bool> listed; // by mount
+    QSet<QString> asking;
+    VolumeProbe probe; // empty: probeVolume()
+};
+
+Probes &probes()
+{
+    static auto *found = new Probes;
+    return *found;
+}
+
+QString mountKey(const MountEntry &entry)
+{
+    return QString::number(entry.mountId) + u'\n' + entry.mountPoint + u'\n' + entry.device;
+}
+
+void probeMount(const QString &key, const QString &root, const VolumeProbe &probe)
+{
+    const bool listed = probe ? probe(root) : probeVolume(root);
+    Probes &found = probes();
+    {
+        const std::lock_guard lock(found.mutex);
+        found.listed.insert(key, listed);
+        found.asking.remove(key);
+    }
+    found.answered.notify_all();
+    VolumeWatcher::tellAll();
+}
+
+} // namespace
+
+void setVolumeProbe(VolumeProbe probe)
+{
+    Probes &found = probes();
+    const std::lock_guard lock(found.mutex);
+    found.probe = std::move(probe);
+}
+
+QList<MountEntry> answeringMounts(const QList<MountEntry> &entries)
+{
+    Probes &found = probes();
+    std::unique_lock lock(found.mutex);
+    QStringList started;
+    for (const MountEntry &entry : entries) {
+        const QString key = mountKey(entry);
+        if (found.listed.contains(key) || found.asking.contains(key))
+            continue; // answered, or still being asked: not waited for again
+        try {
+            std::thread(probeMount, key, entry.mountPoint, found.probe).detach();
+        } catch (const std::system_error &) {
+            found.listed.insert(key, true); // no thread to spare: listed unasked, as before
+            continue;
+        }
+        found.asking.insert(key);
+        started << key;
+    }
+    found.answered.wait_for(lock, answerWait, [&found, &started] {
+        return std::none_of(started.cbegin(), started.cend(),
+                            [&found](const QString &key) { return found.asking.contains(key); });
+    });
+    QList<MountEntry> listed;
+    for (const MountEntry &entry : entries) {
+        if (found.listed.value(mountKey(entry)))
+            listed << entry;
+    }
+    return listed;
+}
+
+void VolumeWatcher::tellAll()
+{
+    VolumeNews &news = volumeNews();
+    const std::lock_guard lock(news.mutex);
+    if (news.guiThread == nullptr)
+        return; // nobody listens yet
+    QMetaObject::invokeMethod(
+        news.guiThread,
+        [&news] {
+            for (const QPointer<VolumeWatcher> &watcher : std::as_const(news.watchers)) {
+                if (watcher)
+                    emit watcher->changed();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void VolumeWatcher::listenToAll()
+{
+    VolumeNews &news = volumeNews();
+    const std::lock_guard lock(news.mutex);
+    if (news.guiThread == nullptr)
+        news.guiThread = new QObject; // in the thread that watches
+    news.watchers.append(this);
+}
+
+void VolumeWatcher::stopListening()
+{
+    VolumeNews &news = volumeNews();
+    const std::lock_guard lock(news.mutex);
+    news.watchers.removeAll(this);
 }
 
 VolumeRegistry::VolumeRegistry()

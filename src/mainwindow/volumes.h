@@ -17,7 +17,8 @@ struct MountEntry
     QString mountPoint;
     QString fsType;
     QString device;
-    QString label; // the file system's label, empty when it has none
+    QString label;    // the file system's label, empty when it has none
+    int mountId = -1; // the kernel's number for this mount, where known
 };
 
 // A volume as the drive selector lists it.
@@ -34,6 +35,9 @@ struct Volume
 // /home, removable media, network shares and other disks; false for kernel pseudo
 // filesystems, runtime tmpfs, container and snap internals and files bind-mounted over /etc.
 bool isUserVolume(const MountEntry &entry);
+
+// The entries of user volumes, each mount point once: the entry mounted last (on top) there.
+QList<MountEntry> userMounts(const QList<MountEntry> &entries);
 
 // The user volumes in entries, each mount point once, "/" first, then by path. Each is named by
 // its label, else by the last part of its mount path ("/" for the root); volumes that would
@@ -54,8 +58,23 @@ QString volumeRootOf(const QStringList &roots, const QString &path);
 // True when fsType names a filesystem reached over the network.
 bool isNetworkFsType(const QString &fsType);
 
-// The running system's mount table.
+// The running system's mount table. On Linux it is read without touching any of its volumes;
+// on Windows, where the drive selector lists drive letters instead, QStorageInfo asks each one.
 QList<MountEntry> systemMounts();
+
+// Whether the volume mounted at root is one to list; may wait on the volume for as long as it
+// does not answer. On Linux a statfs, which leaves out file systems without any space.
+using VolumeProbe = std::function<bool(const QString &root)>;
+bool probeVolume(const QString &root); // the system's own
+// Probes volumes another way from now on (tests: a volume that does not answer); an empty
+// function restores the system's own.
+void setVolumeProbe(VolumeProbe probe);
+
+// The entries whose volumes have answered their probe and are to be listed. Each mount is probed
+// once, on a thread of its own; new ones are waited for up to answerWait, so that the list is
+// whole from the start as a rule. One that answers later is added then: the VolumeWatchers hear
+// of it. One that never answers is never listed, and holds up nothing but its own thread.
+QList<MountEntry> answeringMounts(const QList<MountEntry> &entries);
 
 // Path cleaned as QDir::cleanPath does, with a drive letter in upper case: Windows takes either
 // case, and the picker compares paths as text.
@@ -83,10 +102,18 @@ public:
     // False where the system offers no way to hear of changes; then changed() never comes.
     bool isWatching() const;
 
+    // Tells every watcher, from any thread, that the volumes may have changed: for what threads
+    // of their own learn (a label, a volume that answered late).
+    static void tellAll();
+
 signals:
     void changed();
 
 private:
+    // Every watcher alive hears tellAll(); each platform's constructor and destructor call these.
+    void listenToAll();
+    void stopListening();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QHash>
-#include <QPointer>
 #include <QSet>
+#include <QStorageInfo>
 
 #include <mutex>
 #include <thread>
@@ -70,23 +70,13 @@ struct LabelCache
     std::mutex mutex;
     QHash<QString, QString> labels; // by root
     QSet<QString> reading;
-    QSet<QString> again;                     // asked for again while being read
-    QObject *guiThread = nullptr;            // receives the news of changed labels
-    QList<QPointer<VolumeWatcher>> watchers; // GUI thread only
+    QSet<QString> again; // asked for again while being read
 };
 
 LabelCache &labelCache()
 {
     static auto *cache = new LabelCache;
     return *cache;
-}
-
-void tellWatchers()
-{
-    for (const QPointer<VolumeWatcher> &watcher : std::as_const(labelCache().watchers)) {
-        if (watcher)
-            emit watcher->changed();
-    }
 }
 
 void readLabel(const QString &root)
@@ -97,7 +87,7 @@ void readLabel(const QString &root)
         const std::lock_guard lock(cache.mutex);
         if (label != cache.labels.value(root)) {
             cache.labels.insert(root, label);
-            QMetaObject::invokeMethod(cache.guiThread, tellWatchers, Qt::QueuedConnection);
+            VolumeWatcher::tellAll();
         }
         if (!cache.again.remove(root)) {
             cache.reading.remove(root);
@@ -112,8 +102,6 @@ void requestLabels(const QStringList &roots)
 {
     LabelCache &cache = labelCache();
     const std::lock_guard lock(cache.mutex);
-    if (cache.guiThread == nullptr)
-        cache.guiThread = new QObject; // in the thread that lists the volumes
     for (const QString &root : roots) {
         if (cache.reading.contains(root)) {
             cache.again.insert(root);
@@ -163,6 +151,24 @@ private:
 
 } // namespace
 
+QList<MountEntry> systemMounts()
+{
+    QList<MountEntry> entries;
+    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
+    for (const QStorageInfo &volume : volumes) {
+        entries.append({volume.rootPath(), QString::fromLocal8Bit(volume.fileSystemType()),
+                        QString::fromLocal8Bit(volume.device()), volume.name()});
+    }
+    return entries;
+}
+
+// Drive letters are listed without asking their media (see systemVolumes()); a letter that
+// cannot be read is put back when picked.
+bool probeVolume(const QString &)
+{
+    return true;
+}
+
 QList<Volume> systemVolumes()
 {
     QList<Volume> volumes;
@@ -187,7 +193,7 @@ VolumeWatcher::VolumeWatcher(QObject *parent)
     : QObject(parent)
     , d(std::make_unique<Private>())
 {
-    labelCache().watchers.append(this);
+    listenToAll();
     if (QCoreApplication *app = QCoreApplication::instance()) {
         d->filter = std::make_unique<DeviceChangeFilter>(this);
         app->installNativeEventFilter(d->filter.get());
@@ -196,7 +202,7 @@ VolumeWatcher::VolumeWatcher(QObject *parent)
 
 VolumeWatcher::~VolumeWatcher()
 {
-    labelCache().watchers.removeAll(this);
+    stopListening();
 }
 
 bool VolumeWatcher::isWatching() const

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +25,8 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+
+#include <unistd.h>
 
 using testfiles::rc4;
 using testfiles::writeAll;
@@ -131,6 +134,8 @@ private slots:
     void pathGivenToTheProgram_data();
     void pathGivenToTheProgram();
     void logOffDuringRun();
+    void driveThatDoesNotAnswer();
+    void replaceOnFat();
     // Ends the program: keep it last.
     void closeDuringRunAsksToStop();
 
@@ -163,8 +168,9 @@ private:
     }
     bool loadKeyboardMap();
     bool makeWinePrefix();
-    bool startProgram(const Program &program);
     Program programGiven(QByteArray path) const;
+    bool startProgram(const Program &program, const QString &folder = {});
+    bool startOnOwnMount(const QString &mount, const QString &folder);
     bool endProgram();
     bool startServer(const QString &server);
     bool xdoSucceeds(const QStringList &arguments);
@@ -259,13 +265,14 @@ bool TestEndToEnd::loadKeyboardMap()
     return load.waitForFinished(10000) && load.exitCode() == 0;
 }
 
-bool TestEndToEnd::startProgram(const Program &program)
+bool TestEndToEnd::startProgram(const Program &program, const QString &folder)
 {
     QProcessEnvironment env = m_env;
     if (program.underWine) // Wine's own window system, not Qt's X11 plugin
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     m_program.setProcessEnvironment(env);
-    m_program.setWorkingDirectory(m_folder->path()); // the picker starts there
+    // The picker starts there.
+    m_program.setWorkingDirectory(folder.isEmpty() ? m_folder->path() : folder);
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_program.start(program.command, program.arguments);
     m_underWine = program.underWine;
@@ -277,6 +284,21 @@ bool TestEndToEnd::startProgram(const Program &program)
                  m_program.state() == QProcess::Running ? "running" : "ended",
                  qPrintable(xdo(words("search --name . getwindowname %@"))));
     return !m_main.isEmpty();
+}
+
+// Starts the Linux program in `folder`, in a mount namespace of its own where the shell command
+// `mount` has mounted a file system first: nothing else on the machine sees that file system,
+// nor waits on it when it stops answering. Needs root. A sanitizer build's leak check stops every
+// thread at exit, and cannot stop one that the kernel holds for a drive: it is left out here.
+bool TestEndToEnd::startOnOwnMount(const QString &mount, const QString &folder)
+{
+    const QString program = QStringLiteral(
+        " && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" exec \"$0\"");
+    const QStringList unshare{QStringLiteral("--mount"),     QStringLiteral("--propagation"),
+                              QStringLiteral("private"),     QStringLiteral("sh"),
+                              QStringLiteral("-c"),          mount + program,
+                              QStringLiteral(VARNOK_PROGRAM)};
+    return startProgram({QStringLiteral("unshare"), unshare, false}, folder);
 }
 
 // Ends the program with its Exit button, as a user does.
@@ -693,6 +715,94 @@ void TestEndToEnd::logOffDuringRun()
     QCOMPARE(entries(), before);
     QCOMPARE(readAll(path("big.bin.enc")), QByteArray("old"));
     QVERIFY(startProgram(windowsProgram())); // for the steps after this one
+}
+
+// A drive that does not answer (a share whose server is gone; here a FUSE file system whose statfs
+// and open wait): the window appears and works all the same, a run stuck on it is asked about,
+// says it cannot be stopped and gives the window back, and Exit ends the program's own part at
+// once. (The kernel finishes the process once the drive answers: a thread in a request the FUSE
+// server has taken waits it out, even when killed.)
+void TestEndToEnd::driveThatDoesNotAnswer()
+{
+#ifndef VARNOK_STALLFS
+    QSKIP("needs libfuse3, for stallfs");
+#else
+    if (windowsMode() || ::geteuid() != 0 || !QFile::exists(QStringLiteral("/dev/fuse")))
+        QSKIP("needs FUSE, and root for a mount namespace of the run's own");
+    QTemporaryDir drive;
+    const QString marker = drive.filePath(QStringLiteral("stalled"));
+    const QString share = drive.filePath(QStringLiteral("share"));
+    QVERIFY(writeAll(marker, {}) && QDir().mkpath(share));
+    const auto answer = qScopeGuard([&marker] { QFile::remove(marker); });
+    // Mounted as a network share (its type says sshfs), which the picker lists wherever it is.
+    const QString mount = QStringLiteral("%1 %2 %3 -f -o ro,subtype=sshfs,fsname=stalled & "
+                                         "until [ -e %3/stuck.txt ]; do sleep 0.05; done")
+                              .arg(QStringLiteral(VARNOK_STALLFS), marker, share);
+    QVERIFY(endProgram());
+    QVERIFY2(startOnOwnMount(mount, share), "no window while a drive does not answer");
+    startRun(encryptButton, QStringLiteral("stuck.txt"));
+    press(m_main, "Escape");
+    QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "Escape did not ask to stop a stuck run");
+    press(question, "y");
+    QVERIFY(waitUntilGone(questionTitle));
+    question = waitForWindow(questionTitle); // that it cannot be stopped now
+    QVERIFY2(!question.isEmpty(), "no word that the run cannot be stopped");
+    press(question, "Return");
+    QVERIFY(waitUntilGone(questionTitle));
+    click(m_main, aboutButton);
+    const QString about = waitForWindow(aboutTitle);
+    QVERIFY2(!about.isEmpty(), "the window is not usable while the run waits");
+    press(about, "Escape");
+    QVERIFY(waitUntilGone(aboutTitle));
+
+    click(m_main, exitButton);
+    const QString leader = QStringLiteral("/proc/%1/stat").arg(m_program.processId());
+    QVERIFY2(waitFor([&] { return readAll(leader).contains(") Z ") || !QFile::exists(leader); }),
+             "the program's main thread did not end while the drive does not answer");
+    QVERIFY(QFile::remove(marker));
+    QVERIFY(m_program.waitForFinished(30000));
+    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program.exitCode(), 0);
+    QVERIFY(startProgram(linuxProgram()));
+#endif
+}
+
+// FAT keeps no owners, and fusefat implements neither chown nor chmod: a replace goes through.
+void TestEndToEnd::replaceOnFat()
+{
+    const QString fusefat = QStandardPaths::findExecutable(QStringLiteral("fusefat"));
+    const QString mkfs = QStandardPaths::findExecutable(
+        QStringLiteral("mkfs.vfat"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (windowsMode() || fusefat.isEmpty() || mkfs.isEmpty() ||
+        !QFile::exists(QStringLiteral("/dev/fuse")))
+        QSKIP("needs FUSE, fusefat and mkfs.vfat");
+    QTemporaryDir drive;
+    const QString image = drive.filePath(QStringLiteral("fat.img"));
+    const QString stick = drive.filePath(QStringLiteral("stick"));
+    QVERIFY(QDir().mkpath(stick));
+    QCOMPARE(QProcess::execute(mkfs, {QStringLiteral("-C"), image, QStringLiteral("2048")}), 0);
+    QCOMPARE(
+        QProcess::execute(fusefat, {QStringLiteral("-o"), QStringLiteral("rw+"), image, stick}), 0);
+    const auto unmount = qScopeGuard([&stick] {
+        QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-uz"), stick});
+    });
+    QVERIFY(writeAll(stick + "/note.txt", "on a stick") &&
+            writeAll(stick + "/note.txt.enc", "old"));
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(linuxProgram(), stick));
+    startRun(encryptButton, QStringLiteral("note.txt"));
+    const QString question = waitForWindow(questionTitle);
+    QVERIFY2(!question.isEmpty(), "no replace question");
+    press(question, "y");
+    QVERIFY(waitUntilGone(questionTitle));
+    QVERIFY(waitFor([&] {
+        return readAll(stick + "/note.txt.enc") == rc4(password, "on a stick") &&
+               QDir(stick).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) ==
+                   QStringList({"note.txt", "note.txt.enc"});
+    }));
+    QVERIFY(endProgram());
+    QVERIFY(startProgram(linuxProgram()));
 }
 
 // The window manager's close request during a run asks the same; Yes stops the run and ends

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -24,7 +25,9 @@ struct Fault
 };
 
 std::mutex faultMutex;
+std::condition_variable disarmed;
 std::optional<Fault> armed;
+int armings = 0; // a hanging call goes on once the fault that holds it is replaced
 std::atomic<int> strikeCount = 0;
 
 QByteArray pathOf(int fd)
@@ -36,14 +39,18 @@ QByteArray pathOf(int fd)
     return n > 0 ? QByteArray(target, n) : QByteArray();
 }
 
-// The errno to fail with, or 0 to let the call through.
-int faultFor(Call call, int fd)
+// The errno to fail with, or 0 to let the call through; `name`, where given, is opened in fd.
+int faultFor(Call call, int fd, const char *name = nullptr)
 {
-    const std::lock_guard lock(faultMutex);
-    if (!armed || armed->call != call || !armed->strikes(pathOf(fd)))
+    std::unique_lock lock(faultMutex);
+    if (!armed || armed->call != call ||
+        !armed->strikes(name ? pathOf(fd).append('/').append(name) : pathOf(fd)))
         return 0;
     ++strikeCount;
-    return armed->error;
+    if (armed->error != hang)
+        return armed->error;
+    disarmed.wait(lock, [held = armings] { return !armed || armings != held; });
+    return 0;
 }
 
 template <typename Function>
@@ -56,15 +63,22 @@ Function *real(const char *name)
 
 void arm(Call call, int error, PathMatch strikes)
 {
-    const std::lock_guard lock(faultMutex);
-    armed = Fault{call, error, std::move(strikes)};
-    strikeCount = 0;
+    {
+        const std::lock_guard lock(faultMutex);
+        armed = Fault{call, error, std::move(strikes)};
+        strikeCount = 0;
+        ++armings;
+    }
+    disarmed.notify_all();
 }
 
 void disarm()
 {
-    const std::lock_guard lock(faultMutex);
-    armed.reset();
+    {
+        const std::lock_guard lock(faultMutex);
+        armed.reset();
+    }
+    disarmed.notify_all();
 }
 
 int strikes()
@@ -137,11 +151,44 @@ extern "C" int openat(int folder, const char *path, int flags, ...)
         mode = va_arg(arguments, mode_t);
         va_end(arguments);
     }
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        if (const int error = syscallfaults::faultFor(Call::TmpFile, folder)) {
-            errno = error;
-            return -1;
-        }
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    if (const int error = unnamed ? syscallfaults::faultFor(Call::TmpFile, folder)
+                                  : syscallfaults::faultFor(Call::Open, folder, path)) {
+        errno = error;
+        return -1;
     }
     return realOpenat(folder, path, flags, mode);
+}
+
+namespace {
+
+template <typename Real, typename... Arguments>
+int armedOnDescriptor(Call call, Real *realCall, int fd, Arguments... arguments)
+{
+    if (const int error = syscallfaults::faultFor(call, fd)) {
+        errno = error;
+        return -1;
+    }
+    return realCall(fd, arguments...);
+}
+
+} // namespace
+
+extern "C" int fchown(int fd, uid_t owner, gid_t group)
+{
+    static auto *const realCall = syscallfaults::real<int(int, uid_t, gid_t)>("fchown");
+    return armedOnDescriptor(Call::Chown, realCall, fd, owner, group);
+}
+
+extern "C" int fchmod(int fd, mode_t mode)
+{
+    static auto *const realCall = syscallfaults::real<int(int, mode_t)>("fchmod");
+    return armedOnDescriptor(Call::Chmod, realCall, fd, mode);
+}
+
+extern "C" int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
+{
+    static auto *const realCall =
+        syscallfaults::real<int(int, const char *, const void *, size_t, int)>("fsetxattr");
+    return armedOnDescriptor(Call::SetAttribute, realCall, fd, name, value, size, flags);
 }

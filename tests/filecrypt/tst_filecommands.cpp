@@ -1140,6 +1140,70 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
+    // What the file system cannot hold (FAT has no owners; a FUSE driver may implement no chown,
+    // chmod or attributes) cannot be kept, and the replace goes on; a chown that would change
+    // nothing is not made. Any other failure stops it, leaving the old output.
+    void metadataTheFileSystemCannotHold_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("otherOwner"); // of the old output, else ours
+        QTest::addColumn<bool>("replaced");
+        using syscallfaults::Call;
+        QTest::newRow("chown not implemented") << int(Call::Chown) << ENOSYS << true << true;
+        QTest::newRow("chown not supported") << int(Call::Chown) << EOPNOTSUPP << true << true;
+        QTest::newRow("chown not permitted") << int(Call::Chown) << EPERM << true << true;
+        QTest::newRow("no chown that changes nothing")
+            << int(Call::Chown) << ENOSYS << false << true;
+        QTest::newRow("chmod not implemented") << int(Call::Chmod) << ENOSYS << false << true;
+        QTest::newRow("chmod not supported") << int(Call::Chmod) << ENOTSUP << false << true;
+        QTest::newRow("attributes not supported")
+            << int(Call::SetAttribute) << EOPNOTSUPP << false << true;
+        QTest::newRow("chmod: input/output error") << int(Call::Chmod) << EIO << false << false;
+    }
+
+    void metadataTheFileSystemCannotHold()
+    {
+        QFETCH(int, call);
+        QFETCH(int, error);
+        QFETCH(bool, otherOwner);
+        QFETCH(bool, replaced);
+        if (otherOwner && ::geteuid() != 0)
+            QSKIP("giving a file to another user takes root");
+        QVERIFY(writeAll(path("in"), "data"));
+        QVERIFY(writeAll(path("in.enc"), "old"));
+        const QByteArray output = QFile::encodeName(path("in.enc"));
+        QCOMPARE(::chmod(output.constData(), 0604), 0);
+        QCOMPARE(::setxattr(output.constData(), "user.origin", "bank", 4, 0), 0);
+        if (otherOwner)
+            QCOMPARE(::chown(output.constData(), 65534, 65534), 0);
+        const auto before = snapshot();
+        m_host.replaceAnswer = true;
+        const QByteArray folder = QFile::encodeName(m_folder + u'/');
+        const QList<QByteArray> others = {folder + "in", folder + "in.enc"};
+        syscallfaults::arm(syscallfaults::Call(call), error, [=](const QByteArray &p) {
+            return p.startsWith(folder) && !others.contains(p);
+        });
+        run(true, "in");
+        syscallfaults::disarm();
+        QCOMPARE(syscallfaults::strikes() > 0,
+                 otherOwner || call != int(syscallfaults::Call::Chown));
+        checkPointer();
+        if (!replaced) {
+            QCOMPARE(m_host.messages.size(), 1);
+            QVERIFY2(m_host.messages[0].contains(qt_error_string(error)),
+                     qPrintable(m_host.messages[0]));
+            QCOMPARE(snapshot(), before);
+            return;
+        }
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(contents(path("in.enc")), rc4("secret", "data"));
+        QCOMPARE(entries(), QSet<QString>({"in", "in.enc"}));
+        QCOMPARE(modeOf(path("in.enc")), call == int(syscallfaults::Call::Chmod) ? 0600 : 0604);
+        QCOMPARE(attribute(path("in.enc"), "user.origin"),
+                 QByteArray(call == int(syscallfaults::Call::SetAttribute) ? "<none>" : "bank"));
+    }
+
     // The new name must outlast a power cut, so the folder is synced after the rename; if that
     // fails, the new file is there but the user is told it may not last.
     void failedFolderSyncIsReported()

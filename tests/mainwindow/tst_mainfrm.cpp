@@ -11,6 +11,9 @@
 #include "volumes.h"
 
 #include "testfiles.h"
+#ifndef Q_OS_WIN
+#include "filecrypt/syscallfaults.h"
+#endif
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -26,6 +29,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,7 +123,7 @@ void answerNextBox(BoxSeen *seen, std::function<void(QMessageBox *)> answer)
     QObject::connect(poll, &QTimer::timeout, poll, [=] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (box == nullptr) {
-            if (++*tries > 2000)
+            if (++*tries > 10000)
                 poll->deleteLater();
             return;
         }
@@ -363,42 +368,61 @@ void TestMainFrm::startState()
     }
 }
 
+// The window opens on the root instead; a start folder that does not answer (on a share whose
+// server is gone) follows when it answers.
 void TestMainFrm::startsInAFolderItCannotList_data()
 {
-    QTest::addColumn<bool>("deleted");
-    QTest::newRow("deleted") << true;
-    QTest::newRow("not listable") << false;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("deleted") << "deleted";
+    QTest::newRow("not listable") << "not listable";
+    QTest::newRow("does not answer") << "does not answer";
 }
 
 void TestMainFrm::startsInAFolderItCannotList()
 {
-    QFETCH(bool, deleted);
+    QFETCH(QString, how);
 #ifdef Q_OS_WIN
-    QSKIP("Windows keeps a process's current folder from being deleted, and locks folders by "
-          "access lists");
+    if (how != QLatin1String("does not answer"))
+        QSKIP("Windows keeps a process's current folder from being deleted, and locks folders "
+              "by access lists");
 #else
-    if (!deleted && geteuid() == 0)
+    if (how == QLatin1String("not listable") && geteuid() == 0)
         QSKIP("permissions do not stop root from listing a folder");
 #endif
     const QString start = path("start");
     QVERIFY(QDir().mkpath(start));
     QVERIFY(writeAll(start + "/unseen.txt", "unseen"));
     QVERIFY(QDir::setCurrent(start));
-    if (deleted)
+    if (how == QLatin1String("deleted"))
         QVERIFY(QDir(start).removeRecursively());
-    else
+    else if (how == QLatin1String("not listable"))
         QVERIFY(QFile::setPermissions(start, QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    auto answer = std::make_shared<QSemaphore>();
+    const auto listed = [answer, start](const QString &folder, varnok::FolderReader::Kind kind) {
+        if (folder == start)
+            answer->acquire();
+        return varnok::listFolder(folder, kind);
+    };
+    if (how == QLatin1String("does not answer"))
+        varnok::setFolderListing(listed);
 
     mainFrm window;
+    varnok::setFolderListing({});
     QFile::setPermissions(start,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString shown = window.findChild<FolderList *>(QStringLiteral("DirList"))->path();
-    QCOMPARE(shown, QStringLiteral("/"));
+    const auto *folders = window.findChild<FolderList *>(QStringLiteral("DirList"));
+    const QString shown = folders->path();
+    QCOMPARE(shown, varnok::fileSystemRootOf(varnok::cleanVolumePath(start)));
     const auto *files = window.findChild<FileList *>(QStringLiteral("filList"));
     QCOMPARE(files->folder(), shown);
     FileList reference;
     reference.setFolder(shown);
     QCOMPARE(listedFiles(files), listedFiles(&reference));
+    if (how == QLatin1String("does not answer")) {
+        answer->release(2); // the folder list's read and the file list's
+        QTRY_COMPARE(folders->path(), varnok::cleanVolumePath(start));
+        QTRY_COMPARE(listedFiles(files), QStringList{"unseen.txt"});
+    }
 }
 
 void TestMainFrm::panelIsPaintedInLayers_data()
@@ -1018,22 +1042,30 @@ void TestMainFrm::closeDuringRunEndsProgramAfterIt()
 }
 
 // During a run, Escape or a close request asks "Stop ...?", No by default. No goes on and
-// writes exactly the bytes of an unbroken run; Yes stops, leaving every file as it was.
+// writes exactly the bytes of an unbroken run; Yes stops, leaving every file as it was. A run
+// stuck on a drive that does not answer is asked about all the same; told to stop, it cannot
+// be, which the window says, and the window is the user's again while the run ends by itself.
 void TestMainFrm::stopQuestionDuringRun_data()
 {
     QTest::addColumn<bool>("encrypt");
     QTest::addColumn<bool>("byClose"); // else by Escape
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("outputExists");
-    QTest::newRow("Escape, Enter keeps going") << true << false << int(Qt::Key_Return) << false;
-    QTest::newRow("Escape, No keeps going, decrypting")
-        << false << false << int(Qt::Key_N) << false;
-    QTest::newRow("Escape, Yes stops") << true << false << int(Qt::Key_Y) << false;
+    QTest::addColumn<bool>("stuck"); // opening the input waits until the test lets it go on
+    const int no = Qt::Key_N;
+    const int yes = Qt::Key_Y;
+    QTest::newRow("Escape, Enter keeps going")
+        << true << false << int(Qt::Key_Return) << false << false;
+    QTest::newRow("Escape, No keeps going, decrypting") << false << false << no << false << false;
+    QTest::newRow("Escape, Yes stops") << true << false << yes << false << false;
     QTest::newRow("Escape, Yes stops and keeps the old output")
-        << true << false << int(Qt::Key_Y) << true;
+        << true << false << yes << true << false;
     QTest::newRow("close, No keeps going and the window open")
-        << true << true << int(Qt::Key_N) << false;
-    QTest::newRow("close, Yes stops and closes") << true << true << int(Qt::Key_Y) << false;
+        << true << true << no << false << false;
+    QTest::newRow("close, Yes stops and closes") << true << true << yes << false << false;
+    QTest::newRow("stuck, Escape, Yes gives the window back")
+        << true << false << yes << false << true;
+    QTest::newRow("stuck, close, Yes closes") << false << true << yes << false << true;
 }
 
 void TestMainFrm::stopQuestionDuringRun()
@@ -1042,9 +1074,20 @@ void TestMainFrm::stopQuestionDuringRun()
     QFETCH(bool, byClose);
     QFETCH(int, answer);
     QFETCH(bool, outputExists);
+    QFETCH(bool, stuck);
     const QByteArray big(8 * 1024 * 1024, 'b');
     QVERIFY(writeAll(path("big.bin.enc"), big));
     const QString input = QStringLiteral("big.bin.enc");
+#ifdef Q_OS_WIN
+    if (stuck)
+        QSKIP("a drive that does not answer is made by the Linux syscall interposer");
+#else
+    const QByteArray stuckInput = QFile::encodeName(QFileInfo(path(input)).canonicalFilePath());
+    if (stuck)
+        syscallfaults::arm(syscallfaults::Call::Open, syscallfaults::hang,
+                           [stuckInput](const QByteArray &opened) { return opened == stuckInput; });
+    const auto answered = qScopeGuard([] { syscallfaults::disarm(); });
+#endif
     const QString output = encrypt ? path("big.bin.enc.enc") : path("big.bin");
     if (outputExists)
         QVERIFY(writeAll(output, "old"));
@@ -1065,8 +1108,16 @@ void TestMainFrm::stopQuestionDuringRun()
     poll.start(0);
     BoxSeen replace;
     BoxSeen stop;
+    BoxSeen cannotStop;
     const auto answerStop = [&] {
-        answerNextBox(&stop, [answer](QMessageBox *box) { pressKey(box, Qt::Key(answer)); });
+        answerNextBox(&stop, [&](QMessageBox *box) {
+            if (stuck) // what the window says next
+                connect(box, &QObject::destroyed, this, [&] {
+                    answerNextBox(&cannotStop,
+                                  [](QMessageBox *next) { pressKey(next, Qt::Key_Return); });
+                });
+            pressKey(box, Qt::Key(answer));
+        });
     };
     if (outputExists)
         answerNextBox(&replace, [&](QMessageBox *box) {
@@ -1086,6 +1137,23 @@ void TestMainFrm::stopQuestionDuringRun()
     QCOMPARE(stop.defaultButton, QMessageBox::No);
     QVERIFY(!stop.busyPointer);
     const bool stopped = answer == Qt::Key_Y;
+#ifndef Q_OS_WIN
+    if (stuck) {
+        QVERIFY2(cannotStop.text.contains(QStringLiteral("cannot be stopped now")),
+                 qPrintable(cannotStop.text));
+        if (!byClose) { // the window works meanwhile
+            typeInto(control<QLineEdit>("txtSave"), QStringLiteral("notes.txt"));
+            clickThroughWindow(control<QPushButton>("Command1"));
+            QCOMPARE(readAll(path("notes.txt.enc")), rc4(password, readAll(path("notes.txt"))));
+            QVERIFY(QFile::remove(path("notes.txt.enc")));
+        }
+        // The drive answers: the run ends by itself, writing nothing. Done with its input, it
+        // closes it.
+        syscallfaults::arm(syscallfaults::Call::Close, 0,
+                           [stuckInput](const QByteArray &closed) { return closed == stuckInput; });
+        QTRY_VERIFY(syscallfaults::strikes() > 0);
+    }
+#endif
     if (stopped) {
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QCOMPARE(readAll(output), outputExists ? QByteArray("old") : QByteArray());

@@ -16,7 +16,10 @@
 #endif
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 using varnok::MountEntry;
 using varnok::Volume;
@@ -125,6 +128,7 @@ private slots:
     void volumeRootOf_data();
     void volumeRootOf();
     void watcherSeesMountsAndUnmounts();
+    void volumeThatDoesNotAnswerWaitsAlone();
     void runningSystemListsWhatIsMounted();
 };
 
@@ -265,6 +269,49 @@ void TestVolumes::watcherSeesMountsAndUnmounts()
     mounted = false;
     QTRY_VERIFY(changed.count() > afterMount);
 #endif
+}
+
+// A volume that does not answer holds up its own entry only: the others are listed at once, it is
+// asked once however often the list is read, and it is listed, the watchers told, once it answers.
+void TestVolumes::volumeThatDoesNotAnswerWaitsAlone()
+{
+    struct Gate
+    {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+        int asked = 0;
+    };
+    auto gate = std::make_shared<Gate>();
+    varnok::setVolumeProbe([gate](const QString &root) {
+        std::unique_lock lock(gate->mutex);
+        if (root == QLatin1String("/media/stuck")) {
+            ++gate->asked;
+            gate->opened.wait(lock, [&gate] { return gate->open; });
+        }
+        return true;
+    });
+    const auto restore = qScopeGuard([] { varnok::setVolumeProbe({}); });
+    varnok::VolumeWatcher watcher;
+    QSignalSpy changed(&watcher, &varnok::VolumeWatcher::changed);
+    const QList<MountEntry> table{mount("/dev/sdb1", "/media/stuck", "vfat"),
+                                  mount("/dev/sdc1", "/media/usb", "vfat")};
+    const auto listed = [&table] {
+        return rootsOf(varnok::userVolumes(varnok::answeringMounts(table)));
+    };
+    QCOMPARE(listed(), QStringList{"/media/usb"});
+    QCOMPARE(listed(), QStringList{"/media/usb"});
+    QTRY_VERIFY(changed.count() > 0); // the other one's answer
+    changed.clear();
+    {
+        const std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
+    QTRY_VERIFY(changed.count() > 0);
+    QCOMPARE(listed(), (QStringList{"/media/stuck", "/media/usb"}));
+    const std::lock_guard lock(gate->mutex);
+    QCOMPARE(gate->asked, 1);
 }
 
 // "/" is a volume where the mount table lists it; in a plain chroot, as package builders use,
