@@ -17,10 +17,11 @@ cd "$(dirname "$0")"
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
           libbenchmark-dev clang-format fonts-wine fonts-urw-base35 fonts-dejavu-core
           acl)
-# The package test runs lintian and hardening-check (devscripts) where they are installed;
+# The package test runs lintian and hardening-check (devscripts), and the resources suite
+# desktop-file-validate and appstreamcli, where they are installed;
 # installing them here makes those checks real. (dpkg-dev, which builds the package, comes with
 # build-essential.)
-package_tools=(lintian devscripts)
+package_tools=(lintian devscripts desktop-file-utils appstream)
 # The end-to-end test runs the program on its own X server with a window manager and drives it
 # with XTEST input; without these it skips. FUSE gives it a drive that stops answering (a file
 # system of its own, built against libfuse3) and a FAT stick (fusefat, mkfs.vfat); without
