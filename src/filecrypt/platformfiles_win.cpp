@@ -1,4 +1,5 @@
 #include "platformfiles.h"
+#include "windowsreason.h"
 
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -20,21 +21,6 @@ namespace {
 const QString stagedPrefix = QStringLiteral(".varnok-");
 const QString stagedSuffix = QStringLiteral(".part");
 constexpr int stagingAttempts = 100;
-
-// The system's own words for an error, in the user's language.
-QString reason(DWORD error)
-{
-    wchar_t *text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    QString result = length > 0 ? QString::fromWCharArray(text, length).trimmed()
-                                : QStringLiteral("error %1").arg(error);
-    ::LocalFree(text);
-    if (result.endsWith(u'.'))
-        result.chop(1); // the messages put it inside a sentence of their own
-    return result;
-}
 
 // The folder in the literal form ("\\?\C:\dir", "\\?\UNC\server\share\dir"), which reaches the
 // file system as it stands, in any folder: Windows' own rules would otherwise take NUL or
@@ -220,7 +206,7 @@ protected:
 private:
     qint64 failed()
     {
-        setErrorString(reason(::GetLastError()));
+        setErrorString(windowsReason(::GetLastError()));
         return -1;
     }
 
@@ -279,15 +265,15 @@ public:
                                                 const BY_HANDLE_FILE_INFORMATION *replaced)
     {
         if (!::FlushFileBuffers(m_file.get()))
-            return reason(::GetLastError());
+            return windowsReason(::GetLastError());
         // The file shows as the one it replaces did, or as a new file does; no longer hidden.
         FILE_BASIC_INFO basic = {};
         basic.FileAttributes =
             replaced ? keptAttributes(replaced->dwFileAttributes) : FILE_ATTRIBUTE_ARCHIVE;
         if (!::SetFileInformationByHandle(m_file.get(), FileBasicInfo, &basic, sizeof basic))
-            return reason(::GetLastError());
+            return windowsReason(::GetLastError());
         if (m_deleteOnClose && !setDeleteOnClose(m_file.get(), false))
-            return reason(::GetLastError());
+            return windowsReason(::GetLastError());
         m_deleteOnClose = false;
         const Handle now(openEntry(output, FILE_READ_ATTRIBUTES));
         // Removed meanwhile: the new file simply takes the free name.
@@ -296,7 +282,7 @@ public:
         if (auto failure = checkStillThere(now, *replaced))
             return failure;
         if (const DWORD error = m_file.close())
-            return reason(error);
+            return windowsReason(error);
         return replace(output);
     }
 
@@ -325,11 +311,11 @@ private:
             if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
                 return tr("another program created a file of that name meanwhile, which was "
                           "left as it is");
-            return reason(error);
+            return windowsReason(error);
         }
         m_committed = true;
         if (const DWORD error = m_file.close())
-            return reason(error); // named already: the bytes were flushed before
+            return windowsReason(error); // named already: the bytes were flushed before
         return std::nullopt;
     }
 
@@ -340,7 +326,7 @@ private:
     {
         BY_HANDLE_FILE_INFORMATION info = {};
         if (!now.isValid() || !::GetFileInformationByHandle(now.get(), &info))
-            return reason(::GetLastError());
+            return windowsReason(::GetLastError());
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
             return tr("it was replaced by a link meanwhile, which was left as it is");
         if (!sameFile(info, replaced))
@@ -361,8 +347,8 @@ private:
             if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
                 !::MoveFileExW(backup.c_str(), output.c_str(), 0))
                 return tr("%1; the old file could not be put back and is kept as %2")
-                    .arg(reason(error), shownPath(QString::fromStdWString(backup)));
-            return reason(error);
+                    .arg(windowsReason(error), shownPath(QString::fromStdWString(backup)));
+            return windowsReason(error);
         }
         m_committed = true;
         ::DeleteFileW(backup.c_str()); // held open by another program, it goes once closed
@@ -440,13 +426,13 @@ std::optional<QString> RunFiles::openInput()
         if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             return tr("%1 is a folder, not a file.").arg(where);
-        return tr("Could not open %1: %2").arg(where, reason(error));
+        return tr("Could not open %1: %2").arg(where, windowsReason(error));
     }
     // Devices, pipes and consoles are no files to encrypt.
     if (::GetFileType(d->inputFile.get()) != FILE_TYPE_DISK)
         return tr("%1 is not a regular file.").arg(where);
     if (!::GetFileInformationByHandle(d->inputFile.get(), &d->inputInfo))
-        return tr("Could not open %1: %2").arg(where, reason(::GetLastError()));
+        return tr("Could not open %1: %2").arg(where, windowsReason(::GetLastError()));
     if ((d->inputInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return tr("%1 is a folder, not a file.").arg(where);
     return std::nullopt;
@@ -483,13 +469,13 @@ std::optional<QString> RunFiles::checkOutput()
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)
             return std::nullopt;
-        return tr("Cannot write %1: %2").arg(where, reason(error));
+        return tr("Cannot write %1: %2").arg(where, windowsReason(error));
     }
     BY_HANDLE_FILE_INFORMATION info = {};
     if (::GetFileType(entry.get()) != FILE_TYPE_DISK)
         return tr("Cannot write %1: it is not a regular file.").arg(where);
     if (!::GetFileInformationByHandle(entry.get(), &info))
-        return tr("Cannot write %1: %2").arg(where, reason(::GetLastError()));
+        return tr("Cannot write %1: %2").arg(where, windowsReason(::GetLastError()));
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return tr("Cannot write %1: it is a symbolic link or junction, and files are never "
                   "written through links. Please remove or rename the link first.")
@@ -502,7 +488,7 @@ std::optional<QString> RunFiles::checkOutput()
     // replacement fail at its end; it is found now, before the question.
     const Handle removable(openEntry(path, DELETE));
     if (!removable.isValid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
-        return tr("Cannot replace %1: %2").arg(where, reason(ERROR_SHARING_VIOLATION));
+        return tr("Cannot replace %1: %2").arg(where, windowsReason(ERROR_SHARING_VIOLATION));
     d->existingOutput = info;
     d->caveat = ownerCaveat(path);
     // The name may differ from the one the folder holds (in case, or as a short 8.3 alias): the
@@ -561,7 +547,7 @@ std::optional<QString> RunFiles::beginOutput()
 {
     StagedOutput &staged = d->staged.emplace(d->folderPath);
     if (const DWORD error = staged.create())
-        return tr("Could not write %1: %2").arg(shownPath(d->output), reason(error));
+        return tr("Could not write %1: %2").arg(shownPath(d->output), windowsReason(error));
     d->in.setHandle(d->inputFile.get());
     d->out.setHandle(staged.handle());
     d->in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
@@ -586,6 +572,20 @@ std::optional<QString> RunFiles::commit()
     if (const auto failure = d->staged->commit(widePath(d->folderPath, d->outputName), replaced))
         return tr("Could not write %1: %2").arg(shownPath(d->output), *failure);
     return std::nullopt;
+}
+
+QString windowsReason(unsigned long error)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString result = length > 0 ? QString::fromWCharArray(text, int(length)).trimmed()
+                                : QStringLiteral("error %1").arg(error);
+    ::LocalFree(text);
+    if (result.endsWith(u'.'))
+        result.chop(1);
+    return result;
 }
 
 } // namespace varnok

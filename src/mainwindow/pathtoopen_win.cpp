@@ -3,6 +3,7 @@
 #include "errormode_win.h"
 #include "pathtoopen.h"
 #include "volumes.h"
+#include "windowsreason.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,21 +16,6 @@
 namespace varnok {
 
 namespace {
-
-// The system's own words for an error, in the user's language, to go inside a sentence.
-QString reason(DWORD error)
-{
-    wchar_t *text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    QString result = length > 0 ? QString::fromWCharArray(text, length).trimmed()
-                                : QStringLiteral("error %1").arg(error);
-    ::LocalFree(text);
-    if (result.endsWith(u'.'))
-        result.chop(1);
-    return result;
-}
 
 constexpr std::wstring_view literalPrefix = L"\\\\?\\";
 constexpr std::wstring_view literalUncPrefix = L"\\\\?\\UNC\\";
@@ -98,27 +84,27 @@ PathToOpen locatePath(const QString &path)
         return ::GetFullPathNameW(given.c_str(), size, buffer, nullptr);
     });
     if (full.empty())
-        return unusablePath(path, reason(::GetLastError()));
+        return unusablePath(path, windowsReason(::GetLastError()));
     const std::wstring target = reachable(full);
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return unusablePath(path, reason(::GetLastError()));
+        return unusablePath(path, windowsReason(::GetLastError()));
     const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // A file's folder keeps its last '\': "C:" alone would be the drive's current folder.
     const std::wstring folder = isFolder ? target : target.substr(0, target.rfind(L'\\') + 1);
     // The picker lists the folder: it must open as one.
     if (!opens(folder, FILE_LIST_DIRECTORY, FILE_FLAG_BACKUP_SEMANTICS))
-        return unusablePath(path, reason(::GetLastError()));
+        return unusablePath(path, windowsReason(::GetLastError()));
     QString name;
     if (!isFolder) {
         if (!opens(target, GENERIC_READ, 0))
-            return unusablePath(path, reason(::GetLastError()));
+            return unusablePath(path, windowsReason(::GetLastError()));
         // The name as the folder lists it: the long one for a short "LETTER~1.TXT", in the
         // letter case it was given on disk.
         WIN32_FIND_DATAW entry = {};
         const HANDLE found = ::FindFirstFileW(target.c_str(), &entry);
         if (found == INVALID_HANDLE_VALUE)
-            return unusablePath(path, reason(::GetLastError()));
+            return unusablePath(path, windowsReason(::GetLastError()));
         ::FindClose(found);
         name = QString::fromWCharArray(entry.cFileName);
     }

@@ -319,6 +319,17 @@ class TestFileCommands : public QObject
         return QSet<QString>(names.begin(), names.end());
     }
 
+    // Arms the fault for the files a run of "in" creates: every file of the folder but "in" and
+    // "in.enc", so the new output and its staging only.
+    void armForNewFiles(int call, int error) const
+    {
+        const QByteArray folder = QFile::encodeName(m_folder + u'/');
+        const QList<QByteArray> others = {folder + "in", folder + "in.enc"};
+        syscallfaults::arm(syscallfaults::Call(call), error, [=](const QByteArray &p) {
+            return p.startsWith(folder) && !others.contains(p);
+        });
+    }
+
     // After any run: the pointer is back to default and no message hid under the busy one.
     void checkPointer() const
     {
@@ -1124,12 +1135,7 @@ private slots:
         QVERIFY(writeAll(path("in.enc"), "old"));
         m_host.replaceAnswer = true;
         const auto before = snapshot();
-        // Strikes the new output only: the one file of the folder other than these two.
-        const QByteArray folder = QFile::encodeName(m_folder + u'/');
-        const QList<QByteArray> others = {folder + "in", folder + "in.enc"};
-        syscallfaults::arm(syscallfaults::Call(call), error, [=](const QByteArray &p) {
-            return p.startsWith(folder) && !others.contains(p);
-        });
+        armForNewFiles(call, error);
         run(true, "in");
         syscallfaults::disarm();
         QVERIFY(syscallfaults::strikes() > 0);
@@ -1179,11 +1185,7 @@ private slots:
             QCOMPARE(::chown(output.constData(), 65534, 65534), 0);
         const auto before = snapshot();
         m_host.replaceAnswer = true;
-        const QByteArray folder = QFile::encodeName(m_folder + u'/');
-        const QList<QByteArray> others = {folder + "in", folder + "in.enc"};
-        syscallfaults::arm(syscallfaults::Call(call), error, [=](const QByteArray &p) {
-            return p.startsWith(folder) && !others.contains(p);
-        });
+        armForNewFiles(call, error);
         run(true, "in");
         syscallfaults::disarm();
         QCOMPARE(syscallfaults::strikes() > 0,
