@@ -89,30 +89,15 @@ public:
     }
     void showBusyPointer() override
     {
-        ask(
-            [](CommandHost &host) {
-                host.showBusyPointer();
-                return true;
-            },
-            false);
+        tell([](CommandHost &host) { host.showBusyPointer(); });
     }
     void showDefaultPointer() override
     {
-        ask(
-            [](CommandHost &host) {
-                host.showDefaultPointer();
-                return true;
-            },
-            false);
+        tell([](CommandHost &host) { host.showDefaultPointer(); });
     }
     void showMessage(const QString &text) override
     {
-        ask(
-            [&text](CommandHost &host) {
-                host.showMessage(text);
-                return true;
-            },
-            false);
+        tell([&text](CommandHost &host) { host.showMessage(text); });
     }
     bool confirmReplace(const QString &path, const QString &caveat) override
     {
@@ -161,6 +146,18 @@ private:
             lock, [&channel] { return channel.made || (channel.letGo && !channel.serving); });
         channel.request = nullptr;
         return channel.made ? result : ifLetGo;
+    }
+
+    // The same for a call that has no answer.
+    template <typename Call>
+    void tell(Call call)
+    {
+        ask(
+            [&call](CommandHost &host) {
+                call(host);
+                return true;
+            },
+            false);
     }
 
     std::shared_ptr<Channel> m_channel;
