@@ -42,15 +42,12 @@ fi
 work=$cache/qt-win64-work
 rm -rf "$work" "$prefix"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial"
-# A private source list, so that the machine's own apt configuration stays as it is.
-for suite in "debian bookworm" "debian-security bookworm-security" "debian bookworm-updates"; do
-    set -- $suite
-    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
-        "http://deb.debian.org/$1 $2 main"
-done >"$work/apt/sources.list"
+# The source comes through the archives this machine installs from, with a private list of
+# deb-src entries made from apt's own configuration, so that the machine's stays as it is.
 # Root's downloads land in folders of our own, which apt's unprivileged download user cannot
 # write; download as root there rather than warn about it.
-apt_private=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o Dir::Etc::SourceParts=-
+"$here/apt-source-entries.sh" "$work/apt/sources.list.d" >/dev/null
+apt_private=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/apt/sources.list.d"
              -o APT::Sandbox::User=root
              -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache")
 apt-get -qq "${apt_private[@]}" update >&2
