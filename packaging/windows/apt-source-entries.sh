@@ -53,7 +53,7 @@ targets=$(apt-get -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$f
     indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Identifier: Sources' |
     sort -u)
 if [ -z "$targets" ]; then
-    echo "$0: apt has no package source configured to fetch Debian's source packages from;" \
+    echo "apt has no package source configured to fetch Debian's source packages from;" \
         "add a \"deb\" entry for the Debian archive this machine installs from to $list" \
         "or a .sources file in $parts, then run this again." >&2
     exit 1

@@ -19,7 +19,10 @@ qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
 # Features: no tablet (the source lacks the wintab headers), no OpenGL at all (dynamic GL would
 # otherwise stay on and break the platform plugin), Direct2D without 1.1 (the DirectWrite font
 # database needs Direct2D itself), bundled FreeType (the offscreen plugin, for headless tests,
-# needs it), and none of the modules Varnok does not use.
+# needs it), and none of the modules Varnok does not use. Then, to build less, the parts of Core,
+# Gui and Widgets that Varnok and its tests do not use: graphics view, the date, font, color
+# and file dialogs and widgets, MDI, wizards, undo, the Markdown, ODF and PDF writers, XML
+# streams, the MIME database, the tray icon and the non-Gregorian calendars.
 qt_options=(
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
@@ -28,6 +31,16 @@ qt_options=(
     -DFEATURE_direct2d1_1=OFF -DFEATURE_system_freetype=OFF
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF
+    -DFEATURE_graphicsview=OFF -DFEATURE_mdiarea=OFF -DFEATURE_calendarwidget=OFF
+    -DFEATURE_datetimeedit=OFF -DFEATURE_dial=OFF -DFEATURE_lcdnumber=OFF
+    -DFEATURE_fontcombobox=OFF -DFEATURE_fontdialog=OFF -DFEATURE_colordialog=OFF
+    -DFEATURE_wizard=OFF -DFEATURE_undocommand=OFF -DFEATURE_undoview=OFF
+    -DFEATURE_columnview=OFF -DFEATURE_keysequenceedit=OFF -DFEATURE_splashscreen=OFF
+    -DFEATURE_toolbox=OFF -DFEATURE_datawidgetmapper=OFF -DFEATURE_errormessage=OFF
+    -DFEATURE_filedialog=OFF -DFEATURE_filesystemmodel=OFF
+    -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF
+    -DFEATURE_pdf=OFF -DFEATURE_systemtrayicon=OFF -DFEATURE_xmlstream=OFF -DFEATURE_mimetype=OFF
+    -DFEATURE_jalalicalendar=OFF -DFEATURE_islamiccivilcalendar=OFF
 )
 # The cache key: the Qt version, the options and the toolchain's settings (its comments aside),
 # so that any change that could give another Qt rebuilds.
@@ -82,13 +95,14 @@ logged Unpacking dpkg-source -x --skip-patches "$work"/qt6-base_*.dsc "$work/src
 
 say "configuring"
 logged Configuring cmake -G Ninja -S "$work/src" -B "$work/build" "${qt_options[@]}" \
-    -DCMAKE_TOOLCHAIN_FILE="$here/mingw-w64.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$here/mingw-w64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 
 # Ninja's "[done/total] description" lines as one line that updates in place on a terminal, or
-# a line every tenth of the way otherwise. The estimate weighs each step by what it compiles
-# (a C++ file about five times a C file), as the steps range from copying a file to compiling
-# a large one.
+# a line every tenth of the way otherwise. The estimate weighs each step by what it does (a C++
+# compile or a link about five times a C compile; generating or copying a file nothing), as the
+# steps range from copying a header to compiling a large Qt source.
 step_weight() { # status line -> $weight
     weight=0
     if [[ $1 =~ \]\ Building\ C\ object ]]; then
@@ -97,13 +111,17 @@ step_weight() { # status line -> $weight
         weight=5
     fi
 }
-progress() {
-    local line done total shown=0 text terminal=false building=$SECONDS work_done=0 work_total=0
-    [ -t 2 ] && terminal=true
+planned_work() { # -> $work_total, from a dry run before the build starts
+    local line
+    work_total=0
     while IFS= read -r line; do
         step_weight "$line"
         work_total=$((work_total + weight))
     done < <(NINJA_STATUS='[%f/%t] ' ninja -C "$work/build" -n 2>/dev/null)
+}
+progress() {
+    local line done total shown=0 text terminal=false building=$SECONDS work_done=0
+    [ -t 2 ] && terminal=true
     while IFS= read -r line; do
         [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
         done=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
@@ -125,6 +143,7 @@ progress() {
     done
     if $terminal; then echo >&2; fi
 }
+planned_work
 if ! NINJA_STATUS='[%f/%t] ' cmake --build "$work/build" --parallel "$(nproc)" </dev/null 2>&1 |
     tee -a "$log" | grep --line-buffered '^\[[0-9]*/[0-9]*\]' | progress; then
     failed Building
