@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine for Varnok (installing what is missing), builds it, and then
 #   run        starts the program
 #   test       runs the whole test suite: the Linux build's, then the Windows build's under Wine
-#              (the first run builds the Windows Qt, 20 to 40 minutes on two cores; later runs reuse it)
+#              (the first run builds the Windows Qt, about 20 minutes on two cores; later runs reuse it)
 #   sanitize   runs the whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   bench      runs the benchmarks (release build)
 #   package    builds the Debian package build/package/varnok_<version>_<arch>.deb and runs lintian on it
@@ -54,8 +54,14 @@ build() { # build-dir [cmake options...]
 
 windows_build() { # -> builds build-windows against the cached Windows Qt
     local qt
+    local fresh=()
     qt=$(packaging/windows/build-qt.sh)
-    cmake -G Ninja -S . -B build-windows -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON \
+    # A Qt of an earlier recipe leaves its paths in the build's cache: configure afresh then.
+    if [ -f build-windows/CMakeCache.txt ] &&
+        ! grep -qxF "VARNOK_WINDOWS_QT:PATH=$qt" build-windows/CMakeCache.txt; then
+        fresh=(--fresh)
+    fi
+    cmake "${fresh[@]}" -G Ninja -S . -B build-windows -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON \
         -DVARNOK_WINDOWS_QT="$qt" \
         -DVARNOK_BUILD_BENCH=OFF -DCMAKE_TOOLCHAIN_FILE="$PWD/packaging/windows/mingw-w64.cmake" \
         -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
